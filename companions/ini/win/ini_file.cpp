@@ -1,0 +1,271 @@
+#include "ini_file.h"
+
+#include "com_error.h"
+#include "win_text.h"
+
+namespace korvex::ini {
+namespace {
+
+const WindowsAnsiCodec kAnsi;
+
+// How long a writer waits for another process to finish its write.
+constexpr DWORD kLockTimeoutMs = 60000;
+
+bool isMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+std::wstring systemMessage(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(error);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    return text;
+}
+
+// A stable name for the file's cross-process lock: the same for every
+// spelling of the path that the file system takes for the same file.
+std::wstring lockName(const std::wstring& path) {
+    unsigned long long hash = 1469598103934665603ull;
+    for (wchar_t c : path) {
+        hash ^= static_cast<unsigned long long>(invariantFold(static_cast<char16_t>(c)));
+        hash *= 1099511628211ull;
+    }
+    wchar_t name[64];
+    wsprintfW(name, L"Local\\KorvexIniFile.%08lX%08lX", static_cast<unsigned long>(hash >> 32),
+              static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+    return name;
+}
+
+}  // namespace
+
+bool IniFile::Stamp::operator==(const Stamp& o) const {
+    if (exists != o.exists) return false;
+    if (!exists) return true;
+    return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow && size == o.size &&
+           written.dwLowDateTime == o.written.dwLowDateTime && written.dwHighDateTime == o.written.dwHighDateTime;
+}
+
+IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
+
+HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
+    return comkit::fail(HRESULT_FROM_WIN32(error),
+                        std::wstring(L"The file ") + path_ + L" " + what + L": " + systemMessage(error));
+}
+
+HRESULT IniFile::currentStamp(Stamp& stamp) const {
+    stamp = {};
+    comkit::UniqueHandle file(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (isMissing(error)) return S_OK;
+        return failIo(error, L"cannot be opened");
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return failIo(GetLastError(), L"cannot be examined");
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
+    stamp.exists = true;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.indexHigh = info.nFileIndexHigh;
+    stamp.indexLow = info.nFileIndexLow;
+    stamp.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.written = info.ftLastWriteTime;
+    return S_OK;
+}
+
+HRESULT IniFile::refresh() {
+    if (current_) {
+        Stamp now;
+        CK_RETURN_IF_FAILED(currentStamp(now));
+        if (now == loaded_) return S_OK;
+    }
+    return load();
+}
+
+HRESULT IniFile::load() {
+    current_ = false;
+    comkit::UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (!isMissing(error)) return failIo(error, L"cannot be read");
+        doc_ = Document(invariantFold);
+        encoding_ = Encoding::Utf16Le;
+        loaded_ = {};
+        current_ = true;
+        return S_OK;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return failIo(GetLastError(), L"cannot be examined");
+    Stamp stamp;
+    stamp.exists = true;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.indexHigh = info.nFileIndexHigh;
+    stamp.indexLow = info.nFileIndexLow;
+    stamp.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.written = info.ftLastWriteTime;
+    if (stamp.size > kMaxBytes)
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                            L"The file " + path_ + L" is larger than 64 MiB and is not read.");
+
+    std::string bytes(static_cast<size_t>(stamp.size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr))
+            return failIo(GetLastError(), L"cannot be read");
+        if (got == 0) break;  // shorter than it said: read what is there
+        done += got;
+    }
+    bytes.resize(done);
+    Decoded decoded = decode(bytes, kAnsi);
+    doc_ = Document::parse(decoded.text, invariantFold);
+    encoding_ = decoded.encoding;
+    loaded_ = stamp;
+    current_ = true;
+    return S_OK;
+}
+
+HRESULT IniFile::read(std::u16string_view section, std::u16string_view key, std::u16string& value) {
+    CK_RETURN_IF_FAILED(refresh());
+    const std::u16string* found = doc_.find(section, key);
+    value = found ? *found : std::u16string();
+    return S_OK;
+}
+
+HRESULT IniFile::sections(std::vector<std::u16string>& names) {
+    CK_RETURN_IF_FAILED(refresh());
+    names = doc_.sections();
+    return S_OK;
+}
+
+HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& names) {
+    CK_RETURN_IF_FAILED(refresh());
+    names = doc_.keys(section);
+    return S_OK;
+}
+
+HRESULT IniFile::lock() {
+    if (!mutex_.valid()) {
+        mutex_.reset(CreateMutexW(nullptr, FALSE, lockName(path_).c_str()));
+        if (!mutex_.valid()) return failIo(GetLastError(), L"cannot be locked");
+    }
+    switch (WaitForSingleObject(mutex_.get(), kLockTimeoutMs)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:  // a writer died holding it; the file itself is whole
+        return S_OK;
+    case WAIT_TIMEOUT:
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT),
+                            L"The file " + path_ + L" is being written by another program; try again.");
+    default:
+        return failIo(GetLastError(), L"cannot be locked");
+    }
+}
+
+HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+    for (const auto& problem : {checkSectionName(section), checkKeyName(key), checkValue(value)}) {
+        if (problem) {
+            const std::wstring text(problem->begin(), problem->end());
+            return comkit::fail(E_INVALIDARG, text);
+        }
+    }
+    CK_RETURN_IF_FAILED(lock());
+    const comkit::MutexOwnership owned(mutex_.get());
+
+    // Another process may have written since we last looked: apply this
+    // change to what is on disk now, so neither write is lost.
+    CK_RETURN_IF_FAILED(refresh());
+    const std::u16string* old = doc_.find(section, key);
+    if (old && *old == value) return S_OK;
+    doc_.set(section, key, value);
+    const HRESULT hr = save();
+    // The document in memory no longer matches the disk: read it again next time.
+    if (FAILED(hr)) current_ = false;
+    return hr;
+}
+
+HRESULT IniFile::save() {
+    Encoding encoding = encoding_;
+    const std::string bytes = encode(doc_.serialise(), encoding, kAnsi);
+
+    // Written beside the file, so the replacement is a rename on one volume.
+    const std::wstring temp = path_ + L".~tmp";
+    {
+        comkit::UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
+        size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD put = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+            if (!WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr) || put == 0) {
+                const DWORD error = GetLastError();
+                file.reset();
+                DeleteFileW(temp.c_str());
+                return failIo(error, L"cannot be written");
+            }
+            done += put;
+        }
+        if (!FlushFileBuffers(file.get())) {
+            const DWORD error = GetLastError();
+            file.reset();
+            DeleteFileW(temp.c_str());
+            return failIo(error, L"cannot be written to the disk");
+        }
+    }
+    const HRESULT hr = replaceWith(temp);
+    if (FAILED(hr)) {
+        DeleteFileW(temp.c_str());
+        return hr;
+    }
+    encoding_ = encoding;
+    Stamp now;
+    CK_RETURN_IF_FAILED(currentStamp(now));
+    loaded_ = now;
+    current_ = true;
+    return S_OK;
+}
+
+HRESULT IniFile::replaceWith(const std::wstring& temp) {
+    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) return S_OK;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return failIo(GetLastError(), L"cannot be created");
+    } else if (attributes & FILE_ATTRIBUTE_READONLY) {
+        return comkit::fail(E_ACCESSDENIED, L"The file " + path_ + L" is read-only and is not changed.");
+    }
+    // Keeps the file's attributes and security; retried while a reader or
+    // a scanner holds the file open for a moment.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (ReplaceFileW(path_.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return S_OK;
+        error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
+        Sleep(20);
+    }
+    switch (error) {
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+        // The old file is already out of the way under another name or
+        // gone; the new content must still take its place.
+        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return S_OK;
+        return failIo(GetLastError(), L"cannot be replaced");
+    case ERROR_FILE_NOT_FOUND:
+        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) return S_OK;
+        return failIo(GetLastError(), L"cannot be created");
+    default:
+        return failIo(error, L"cannot be replaced");
+    }
+}
+
+}  // namespace korvex::ini

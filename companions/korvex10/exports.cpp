@@ -1,0 +1,17 @@
+#include "cryptography.h"
+#include "ini_handler.h"
+
+namespace {
+
+const comkit::ClassRow kClasses[] = {
+    {CLSID_clsKorvexINIFileHandler1A, korvex::IniFileHandler::kProgId, L"Korvex INI-File Handler",
+     &comkit::createObject<korvex::IniFileHandler>},
+    {CLSID_clsKorvexCryptographyC, korvex::Cryptography::kProgId, L"Korvex Cryptography",
+     &comkit::createObject<korvex::Cryptography>},
+};
+
+const comkit::ServerTable kTable{LIBID_KORVEX10, 1, 0, kClasses, nullptr};
+
+}  // namespace
+
+const comkit::ServerTable& comkit::serverTable() { return kTable; }

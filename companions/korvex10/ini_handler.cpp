@@ -1,0 +1,221 @@
+#include "ini_handler.h"
+
+#include "win_text.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace korvex {
+namespace {
+
+using comkit::Bstr;
+using comkit::fail;
+
+HRESULT copyOut(std::wstring_view text, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, L"Out of memory.");
+}
+
+std::wstring_view view(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+
+// Dates are stored as local time text that sorts and reads the same in
+// every locale.
+HRESULT dateText(DATE date, std::wstring& text) {
+    SYSTEMTIME t{};
+    if (!VariantTimeToSystemTime(date, &t)) return fail(E_INVALIDARG, L"The date is out of range.");
+    wchar_t buffer[32];
+    swprintf(buffer, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+             t.wSecond);
+    text = buffer;
+    return S_OK;
+}
+
+HRESULT valueText(const VARIANT& value, std::wstring& text) {
+    const VARIANT* v = &value;
+    while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
+    const VARTYPE type = v->vt & ~VT_BYREF;
+    if (type == VT_DATE) return dateText((v->vt & VT_BYREF) ? *v->pdate : v->date, text);
+    if ((v->vt & VT_ARRAY) || type == VT_DISPATCH || type == VT_UNKNOWN || type == VT_NULL || type == VT_ERROR)
+        return fail(DISP_E_TYPEMISMATCH, L"A value must be text, a number, a date or a Boolean.");
+    Bstr converted;
+    CK_RETURN_IF_FAILED(comkit::toText(*v, converted));
+    text.assign(converted.view());
+    return S_OK;
+}
+
+// Stores a result into an argument passed by reference, whatever form the
+// caller's variable takes (a variant, or a typed reference).
+HRESULT assignOut(VARIANT* target, VARIANT& value) {
+    if (!target) return E_POINTER;
+    if (target->vt == (VT_BYREF | VT_VARIANT) && target->pvarVal) target = target->pvarVal;
+    if (!(target->vt & VT_BYREF)) {
+        VariantClear(target);
+        *target = value;
+        VariantInit(&value);
+        return S_OK;
+    }
+    const VARTYPE type = target->vt & ~VT_BYREF;
+    if ((type & VT_ARRAY) && (value.vt & VT_ARRAY) && type == value.vt) {
+        if (*target->pparray) SafeArrayDestroy(*target->pparray);
+        *target->pparray = value.parray;
+        VariantInit(&value);
+        return S_OK;
+    }
+    VARIANT converted;
+    VariantInit(&converted);
+    HRESULT hr = (type & VT_ARRAY) ? DISP_E_TYPEMISMATCH : VariantChangeType(&converted, &value, 0, type);
+    if (FAILED(hr)) return fail(hr, L"The result cannot be stored in the variable passed.");
+    switch (type) {
+    case VT_I4: *target->plVal = converted.lVal; break;
+    case VT_I2: *target->piVal = converted.iVal; break;
+    case VT_R8: *target->pdblVal = converted.dblVal; break;
+    case VT_BSTR:
+        SysFreeString(*target->pbstrVal);
+        *target->pbstrVal = converted.bstrVal;
+        VariantInit(&converted);
+        break;
+    default:
+        VariantClear(&converted);
+        return fail(DISP_E_TYPEMISMATCH, L"The result cannot be stored in the variable passed.");
+    }
+    return S_OK;
+}
+
+// Names at indices 1 through the upper bound, as automation callers count.
+HRESULT nameList(const std::vector<std::u16string>& names, VARIANT& list) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(names.size() + 1), 0};
+    comkit::SafeArray array(SafeArrayCreate(VT_VARIANT, 1, &bound));
+    if (!array.get()) return fail(E_OUTOFMEMORY, L"Out of memory.");
+    VARIANT* items = nullptr;
+    HRESULT hr = SafeArrayAccessData(array.get(), reinterpret_cast<void**>(&items));
+    if (FAILED(hr)) return fail(hr, L"The list cannot be filled.");
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::wstring_view name = ini::wide(names[i]);
+        items[i + 1].vt = VT_BSTR;
+        items[i + 1].bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    }
+    SafeArrayUnaccessData(array.get());
+    VariantInit(&list);
+    list.vt = VT_ARRAY | VT_VARIANT;
+    list.parray = array.detach();
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT IniFileHandler::requireFile() const {
+    if (file_) return S_OK;
+    return fail(E_ILLEGAL_METHOD_CALL, L"The INI file's Path must be assigned before it is used.");
+}
+
+HRESULT IniFileHandler::setPath(BSTR path) {
+    const std::wstring given(view(path));
+    if (given.empty() || given.find(L'\0') != std::wstring::npos)
+        return fail(E_INVALIDARG, L"The INI file's Path must be a file name.");
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return fail(HRESULT_FROM_WIN32(GetLastError()), L"The path " + given + L" is not valid.");
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n);
+    }
+    if (!file_ || file_->path() != full) file_ = std::make_unique<ini::IniFile>(std::move(full));
+    return S_OK;
+}
+
+HRESULT IniFileHandler::readName(const std::wstring& name, BSTR* out) const {
+    if (out) *out = nullptr;
+    CK_RETURN_IF_FAILED(requireFile());
+    return copyOut(name, out);
+}
+
+HRESULT IniFileHandler::assignName(std::wstring& name, BSTR given) {
+    CK_RETURN_IF_FAILED(requireFile());
+    name.assign(view(given));
+    return S_OK;
+}
+
+HRESULT IniFileHandler::readValue(VARIANT* value) {
+    CK_RETURN_IF_FAILED(requireFile());
+    std::u16string text;
+    CK_RETURN_IF_FAILED(file_->read(ini::u16(section_), ini::u16(key_), text));
+    const std::wstring_view wide = ini::wide(text);
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return S_OK;
+}
+
+HRESULT IniFileHandler::writeValue(const VARIANT& value) {
+    CK_RETURN_IF_FAILED(requireFile());
+    std::wstring text;
+    CK_RETURN_IF_FAILED(valueText(value, text));
+    return file_->write(ini::u16(section_), ini::u16(key_), ini::u16(text));
+}
+
+HRESULT IniFileHandler::enumerate(bool allSections, VARIANT* list, VARIANT* count) {
+    if (!list || !count) return E_POINTER;
+    CK_RETURN_IF_FAILED(requireFile());
+    std::vector<std::u16string> names;
+    if (allSections) CK_RETURN_IF_FAILED(file_->sections(names));
+    else CK_RETURN_IF_FAILED(file_->keys(ini::u16(section_), names));
+    VARIANT array;
+    CK_RETURN_IF_FAILED(nameList(names, array));
+    comkit::Variant arrayOwner;
+    *arrayOwner.put() = array;
+    comkit::Variant number;
+    number.get()->vt = VT_I4;
+    number.get()->lVal = static_cast<LONG>(names.size());
+    CK_RETURN_IF_FAILED(assignOut(list, *arrayOwner.get()));
+    return assignOut(count, *number.get());
+}
+
+STDMETHODIMP IniFileHandler::get_Path(BSTR* path) {
+    const auto scope = call(kProgId);
+    return scope.done(copyOut(file_ ? file_->path() : std::wstring(), path));
+}
+STDMETHODIMP IniFileHandler::put_Path(BSTR path) {
+    const auto scope = call(kProgId);
+    return scope.done(setPath(path));
+}
+// Assigning a section or key only moves the cursor; names are checked when
+// a value is written, so reading a name the file cannot hold just finds nothing.
+STDMETHODIMP IniFileHandler::get_Section(BSTR* section) {
+    const auto scope = call(kProgId);
+    return scope.done(readName(section_, section));
+}
+STDMETHODIMP IniFileHandler::put_Section(BSTR section) {
+    const auto scope = call(kProgId);
+    return scope.done(assignName(section_, section));
+}
+STDMETHODIMP IniFileHandler::get_Key(BSTR* key) {
+    const auto scope = call(kProgId);
+    return scope.done(readName(key_, key));
+}
+STDMETHODIMP IniFileHandler::put_Key(BSTR key) {
+    const auto scope = call(kProgId);
+    return scope.done(assignName(key_, key));
+}
+STDMETHODIMP IniFileHandler::get_Value(VARIANT* value) {
+    const auto scope = call(kProgId);
+    if (!value) return scope.done(E_POINTER);
+    VariantInit(value);
+    return scope.done(readValue(value));
+}
+STDMETHODIMP IniFileHandler::put_Value(VARIANT value) {
+    const auto scope = call(kProgId);
+    return scope.done(writeValue(value));
+}
+STDMETHODIMP IniFileHandler::EnumerateAllSections(VARIANT* list, VARIANT* count) {
+    const auto scope = call(kProgId);
+    return scope.done(enumerate(true, list, count));
+}
+STDMETHODIMP IniFileHandler::EnumerateCurrentSection(VARIANT* list, VARIANT* count) {
+    const auto scope = call(kProgId);
+    return scope.done(enumerate(false, list, count));
+}
+
+}  // namespace korvex

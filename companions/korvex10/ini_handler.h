@@ -1,0 +1,43 @@
+#pragma once
+
+#include "com_server.h"
+#include "ini_file.h"
+#include "korvex10_h.h"
+
+#include <memory>
+#include <string>
+
+namespace korvex {
+
+// A cursor over one INI file: Path, Section and Key stay as assigned, and
+// Value reads or writes the entry they name.
+class IniFileHandler final : public comkit::AutomationObject<_clsKorvexINIFileHandler1A> {
+public:
+    static constexpr const wchar_t* kProgId = L"KORVEX10.clsKorvexINIFileHandler1A";
+
+    STDMETHODIMP get_Path(BSTR* path) override;
+    STDMETHODIMP put_Path(BSTR path) override;
+    STDMETHODIMP get_Section(BSTR* section) override;
+    STDMETHODIMP put_Section(BSTR section) override;
+    STDMETHODIMP get_Key(BSTR* key) override;
+    STDMETHODIMP put_Key(BSTR key) override;
+    STDMETHODIMP get_Value(VARIANT* value) override;
+    STDMETHODIMP put_Value(VARIANT value) override;
+    STDMETHODIMP EnumerateAllSections(VARIANT* list, VARIANT* count) override;
+    STDMETHODIMP EnumerateCurrentSection(VARIANT* list, VARIANT* count) override;
+
+private:
+    HRESULT requireFile() const;
+    HRESULT setPath(BSTR path);
+    HRESULT readName(const std::wstring& name, BSTR* out) const;
+    HRESULT assignName(std::wstring& name, BSTR given);
+    HRESULT readValue(VARIANT* value);
+    HRESULT writeValue(const VARIANT& value);
+    HRESULT enumerate(bool allSections, VARIANT* list, VARIANT* count);
+
+    std::unique_ptr<ini::IniFile> file_;
+    std::wstring section_;
+    std::wstring key_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,13 @@
+#include "runtime_class.h"
+
+namespace {
+
+const comkit::ClassRow kClasses[] = {
+    {CLSID_clsKorvex11RunTimeA, korvex::RunTime::kProgId, L"Korvex Run-Time", &comkit::createObject<korvex::RunTime>},
+};
+
+const comkit::ServerTable kTable{LIBID_KORVEX11, 1, 0, kClasses, nullptr};
+
+}  // namespace
+
+const comkit::ServerTable& comkit::serverTable() { return kTable; }

@@ -1,0 +1,54 @@
+#include "runtime_class.h"
+
+#include <shlobj.h>
+
+#include <string>
+
+namespace korvex {
+namespace {
+
+constexpr short kEnvironmentVariable = 2;
+
+std::wstring environmentValue(const wchar_t* name) {
+    std::wstring value(256, L'\0');
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return {};
+        if (n < value.size()) {
+            value.resize(n);
+            return value;
+        }
+        value.resize(n);
+    }
+}
+
+// The folder Windows programs keep per-user data in: where a machine that
+// does not name a root puts wallets, rather than the root of a drive.
+HRESULT localAppData(std::wstring& folder) {
+    PWSTR path = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path);
+    if (SUCCEEDED(hr)) folder = path;
+    CoTaskMemFree(path);
+    if (FAILED(hr)) return comkit::fail(hr, L"The local application data folder cannot be found.");
+    return S_OK;
+}
+
+HRESULT environGet(short mode, BSTR name, BSTR* value) {
+    if (mode != kEnvironmentVariable)
+        return comkit::fail(E_INVALIDARG, L"EnvironGet supports mode 2 (an environment variable) only.");
+    std::wstring text = environmentValue(name ? name : L"");
+    if (text.empty()) CK_RETURN_IF_FAILED(localAppData(text));
+    *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *value ? S_OK : comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
+}
+
+}  // namespace
+
+STDMETHODIMP RunTime::EnvironGet(short mode, BSTR name, BSTR* value) {
+    const auto scope = call(kProgId);
+    if (!value) return scope.done(E_POINTER);
+    *value = nullptr;
+    return scope.done(environGet(mode, name, value));
+}
+
+}  // namespace korvex

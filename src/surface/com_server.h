@@ -1,0 +1,95 @@
+// The in-process server around our automation classes: one table of
+// classes per DLL, served by one class factory and one registration routine.
+#pragma once
+
+#include "com_error.h"
+#include "typeinfo_dispatch.h"
+
+#include <new>
+#include <span>
+
+namespace comkit {
+
+struct ClassRow {
+    const CLSID& clsid;
+    const wchar_t* progId;
+    const wchar_t* description;
+    HRESULT (*create)(REFIID iid, void** object);
+};
+
+struct ServerTable {
+    const GUID& libId;
+    WORD libMajor;
+    WORD libMinor;
+    std::span<const ClassRow> classes;
+    // Runs at thread detach (under the loader lock: free memory only).
+    void (*threadDetach)();
+};
+
+// Defined once by each DLL.
+const ServerTable& serverTable();
+
+HMODULE moduleHandle();
+void objectCreated();
+void objectDestroyed();
+
+// Reference counting, the interfaces an automation object answers, and
+// rich error information, shared by every class of ours.
+template <class Interface>
+class AutomationObject : public DispatchImpl<Interface>, public ISupportErrorInfo {
+public:
+    AutomationObject() { objectCreated(); }
+    virtual ~AutomationObject() { objectDestroyed(); }
+    AutomationObject(const AutomationObject&) = delete;
+    AutomationObject& operator=(const AutomationObject&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+            IsEqualIID(iid, __uuidof(Interface))) {
+            *object = static_cast<Interface*>(this);
+        } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+            *object = static_cast<ISupportErrorInfo*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override {
+        return IsEqualIID(iid, __uuidof(Interface)) ? S_OK : S_FALSE;
+    }
+
+    // Runs after construction (createObject); a failure discards the object.
+    virtual HRESULT initialise() { return S_OK; }
+
+protected:
+    // Member boundary for Derived's published members.
+    CallScope call(const wchar_t* source) {
+        return CallScope(static_cast<Interface*>(this), source, __uuidof(Interface));
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+template <class T>
+HRESULT createObject(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    ComPtr<T> instance;
+    instance.Attach(new (std::nothrow) T());
+    if (!instance) return E_OUTOFMEMORY;
+    const HRESULT hr = instance->initialise();
+    if (FAILED(hr)) return hr;
+    return instance->QueryInterface(iid, object);
+}
+
+}  // namespace comkit

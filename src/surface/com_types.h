@@ -1,0 +1,174 @@
+// Owning wrappers for the platform's resources, written once and used
+// everywhere so that no code path has to remember a SysFreeString,
+// VariantClear, CloseHandle or Release of its own.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace comkit {
+
+using Microsoft::WRL::ComPtr;
+
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(std::wstring_view text)
+        : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~Bstr() { SysFreeString(b_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    Bstr(Bstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
+    Bstr& operator=(Bstr&& other) noexcept {
+        if (this != &other) {
+            SysFreeString(b_);
+            b_ = std::exchange(other.b_, nullptr);
+        }
+        return *this;
+    }
+
+    BSTR get() const { return b_; }
+    // Hands the address to a function that fills it; frees what was held.
+    BSTR* put() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    BSTR detach() { return std::exchange(b_, nullptr); }
+    UINT length() const { return SysStringLen(b_); }
+    std::wstring_view view() const { return {b_ ? b_ : L"", length()}; }
+
+private:
+    BSTR b_ = nullptr;
+};
+
+class Variant {
+public:
+    Variant() { VariantInit(&v_); }
+    ~Variant() { VariantClear(&v_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+    Variant& operator=(Variant&& other) noexcept {
+        if (this != &other) {
+            VariantClear(&v_);
+            v_ = other.v_;
+            VariantInit(&other.v_);
+        }
+        return *this;
+    }
+
+    static Variant text(std::wstring_view s) {
+        Variant v;
+        v.v_.vt = VT_BSTR;
+        v.v_.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+        return v;
+    }
+    static Variant i2(SHORT n) {
+        Variant v;
+        v.v_.vt = VT_I2;
+        v.v_.iVal = n;
+        return v;
+    }
+    static Variant date(DATE d) {
+        Variant v;
+        v.v_.vt = VT_DATE;
+        v.v_.date = d;
+        return v;
+    }
+
+    VARIANT* get() { return &v_; }
+    const VARIANT* get() const { return &v_; }
+    VARIANT* put() {
+        VariantClear(&v_);
+        return &v_;
+    }
+    VARTYPE vt() const { return v_.vt; }
+    // Moves the value into a caller-owned VARIANT (a retval).
+    void detachTo(VARIANT* out) {
+        *out = v_;
+        VariantInit(&v_);
+    }
+
+private:
+    VARIANT v_;
+};
+
+// Converts any scalar variant (through references) to text, the way
+// automation callers convert results to strings.
+HRESULT toText(const VARIANT& value, Bstr& text);
+
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h_ = std::exchange(other.h_, nullptr);
+        }
+        return *this;
+    }
+    // Both invalid values of the platform count as "no handle".
+    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+    void reset(HANDLE h = nullptr) {
+        if (valid()) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = nullptr;
+};
+
+// Exclusive hold of a slim reader/writer lock for one scope.
+class SrwGuard {
+public:
+    explicit SrwGuard(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~SrwGuard() { ReleaseSRWLockExclusive(&lock_); }
+    SrwGuard(const SrwGuard&) = delete;
+    SrwGuard& operator=(const SrwGuard&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// Releases a mutex that the caller has acquired, at the end of the scope.
+class MutexOwnership {
+public:
+    explicit MutexOwnership(HANDLE mutex) : mutex_(mutex) {}
+    ~MutexOwnership() { ReleaseMutex(mutex_); }
+    MutexOwnership(const MutexOwnership&) = delete;
+    MutexOwnership& operator=(const MutexOwnership&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
+// A SAFEARRAY that is destroyed unless handed on.
+class SafeArray {
+public:
+    SafeArray() = default;
+    explicit SafeArray(SAFEARRAY* sa) : sa_(sa) {}
+    ~SafeArray() {
+        if (sa_) SafeArrayDestroy(sa_);
+    }
+    SafeArray(const SafeArray&) = delete;
+    SafeArray& operator=(const SafeArray&) = delete;
+    SAFEARRAY* get() const { return sa_; }
+    SAFEARRAY* detach() { return std::exchange(sa_, nullptr); }
+
+private:
+    SAFEARRAY* sa_ = nullptr;
+};
+
+}  // namespace comkit
