@@ -30,7 +30,10 @@ HRESULT Cryptography::run(bool seal, VARIANT* text, VARIANT* key, VARIANT* flag,
         return S_OK;
     } catch (const crypto::SealError& e) {
         const std::string what = e.what();
-        return fail(e.status(), std::wstring(what.begin(), what.end()));
+        const HRESULT hr = e.kind() == crypto::SealError::Kind::Platform
+                               ? HRESULT_FROM_NT(static_cast<LONG>(e.status()))
+                               : NTE_BAD_DATA;
+        return fail(hr, std::wstring(what.begin(), what.end()));
     } catch (const std::bad_alloc&) {
         return fail(E_OUTOFMEMORY, L"Out of memory.");
     }

@@ -106,7 +106,7 @@ HRESULT nameList(const std::vector<std::u16string>& names, VARIANT& list) {
 
 HRESULT IniFileHandler::requireFile() const {
     if (file_) return S_OK;
-    return fail(E_ILLEGAL_METHOD_CALL, L"The INI file's Path must be assigned before it is used.");
+    return fail(E_UNEXPECTED, L"The INI file's Path must be assigned before it is used.");
 }
 
 HRESULT IniFileHandler::setPath(BSTR path) {

@@ -126,7 +126,7 @@ HRESULT IniFile::load() {
     }
     bytes.resize(done);
     Decoded decoded = decode(bytes, kAnsi);
-    doc_ = Document::parse(decoded.text, invariantFold);
+    doc_ = Document::parse(std::move(decoded.text), invariantFold);
     encoding_ = decoded.encoding;
     loaded_ = stamp;
     current_ = true;
@@ -135,8 +135,8 @@ HRESULT IniFile::load() {
 
 HRESULT IniFile::read(std::u16string_view section, std::u16string_view key, std::u16string& value) {
     CK_RETURN_IF_FAILED(refresh());
-    const std::u16string* found = doc_.find(section, key);
-    value = found ? *found : std::u16string();
+    const auto found = doc_.find(section, key);
+    value = found ? std::u16string(*found) : std::u16string();
     return S_OK;
 }
 
@@ -182,7 +182,7 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
     // Another process may have written since we last looked: apply this
     // change to what is on disk now, so neither write is lost.
     CK_RETURN_IF_FAILED(refresh());
-    const std::u16string* old = doc_.find(section, key);
+    const auto old = doc_.find(section, key);
     if (old && *old == value) return S_OK;
     doc_.set(section, key, value);
     const HRESULT hr = save();

@@ -1,0 +1,101 @@
+#include "test_support.h"
+
+#include <objbase.h>
+
+namespace testsupport {
+
+TempDir::TempDir(const std::wstring& tag) {
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    static LONG counter = 0;
+    path_ = std::wstring(base) + L"cktest-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(InterlockedIncrement(&counter));
+    removeTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { removeTree(path_); }
+
+void removeTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(child);
+            else DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
+}
+
+std::string readBytes(const std::wstring& path) {
+    comkit::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file.valid()) return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+    return bytes;
+}
+
+void writeBytes(const std::wstring& path, const std::string& bytes) {
+    comkit::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file.valid()) << "cannot write " << narrow(path);
+    DWORD put = 0;
+    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
+}
+
+bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring errorDescription() {
+    comkit::ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+    comkit::Bstr description;
+    info->GetDescription(description.put());
+    return std::wstring(description.view());
+}
+
+outside::LateBound createByName(const wchar_t* progId) {
+    comkit::ComPtr<IDispatch> object;
+    const HRESULT hr = outside::create(progId, object);
+    EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
+    return outside::LateBound(object);
+}
+
+std::wstring text(const comkit::Variant& v) {
+    comkit::Bstr converted;
+    if (FAILED(comkit::toText(*v.get(), converted))) return L"<not text>";
+    return std::wstring(converted.view());
+}
+
+std::string narrow(const std::wstring& s) {
+    if (s.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+comkit::UniqueHandle spawnSelf(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << narrow(command);
+        return {};
+    }
+    CloseHandle(process.hThread);
+    return comkit::UniqueHandle(process.hProcess);
+}
+
+}  // namespace testsupport
