@@ -22,6 +22,15 @@ public:
 
     IDispatch* get() const { return object_.Get(); }
     explicit operator bool() const { return object_ != nullptr; }
+    void reset() {
+        object_.Reset();
+        ids_.clear();
+    }
+    // Drops the object without releasing it, where no COM call may be made.
+    void abandon() {
+        object_.Detach();
+        ids_.clear();
+    }
 
     // A property read or a call without arguments; both serve for a value.
     HRESULT read(const wchar_t* name, comkit::Variant& result);

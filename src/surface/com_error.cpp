@@ -3,9 +3,8 @@
 #include <string>
 
 namespace comkit {
-namespace {
 
-std::wstring systemText(HRESULT hr) {
+std::wstring describe(HRESULT hr) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -24,6 +23,8 @@ std::wstring systemText(HRESULT hr) {
     }
     return text;
 }
+
+namespace {
 
 void record(std::wstring_view description, const wchar_t* source, const IID& iid) {
     ComPtr<ICreateErrorInfo> create;
@@ -52,16 +53,21 @@ HRESULT fail(HRESULT hr, std::wstring_view description) {
     return hr;
 }
 
+HRESULT failWin32(DWORD error, std::wstring_view what) {
+    const HRESULT hr = HRESULT_FROM_WIN32(error);
+    return fail(hr, std::wstring(what) + L": " + describe(hr));
+}
+
 HRESULT passOn(HRESULT hr) {
     std::wstring desc = takeDescription();
-    record(desc.empty() ? systemText(hr) : desc, nullptr, GUID_NULL);
+    record(desc.empty() ? describe(hr) : desc, nullptr, GUID_NULL);
     return hr;
 }
 
 HRESULT CallScope::done(HRESULT hr) const {
     if (FAILED(hr)) {
         std::wstring desc = takeDescription();
-        record(desc.empty() ? systemText(hr) : desc, source_, iid_);
+        record(desc.empty() ? describe(hr) : desc, source_, iid_);
     } else {
         // A success must not leave a stale error behind for the caller to find.
         SetErrorInfo(0, nullptr);

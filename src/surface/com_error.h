@@ -6,12 +6,19 @@
 
 #include "com_types.h"
 
+#include <string>
 #include <string_view>
 
 namespace comkit {
 
 // Records description for hr and returns hr.
 HRESULT fail(HRESULT hr, std::wstring_view description);
+
+// The system's text for hr, without its line break.
+std::wstring describe(HRESULT hr);
+
+// Records "what: <the system's text for error>" for a failed platform call.
+HRESULT failWin32(DWORD error, std::wstring_view what);
 
 // For a failure passed on from a call: keeps the description that the
 // failing call recorded, or describes hr from the system's message table.

@@ -118,12 +118,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         g_module = instance;
         break;
     case DLL_THREAD_DETACH:
-        if (serverTable().threadDetach) serverTable().threadDetach();
+        if (serverTable().detach) serverTable().detach(false);
         break;
     case DLL_PROCESS_DETACH:
-        // At process exit (reserved != null) other threads are gone and
-        // memory goes with the process; on FreeLibrary free this thread's.
-        if (!reserved && serverTable().threadDetach) serverTable().threadDetach();
+        // At process exit (reserved != null) memory goes with the process;
+        // on FreeLibrary whatever the threads left behind is freed.
+        if (!reserved && serverTable().detach) serverTable().detach(true);
         break;
     default:
         break;

@@ -22,8 +22,9 @@ struct ServerTable {
     WORD libMajor;
     WORD libMinor;
     std::span<const ClassRow> classes;
-    // Runs at thread detach (under the loader lock: free memory only).
-    void (*threadDetach)();
+    // Runs at thread detach, and for every thread at process detach when the
+    // library is unloaded; under the loader lock, so it frees memory only.
+    void (*detach)(bool wholeProcess);
 };
 
 // Defined once by each DLL.

@@ -1,0 +1,85 @@
+#include "folders.h"
+
+#include "com_error.h"
+
+#include <cmath>
+
+namespace cardkeep {
+namespace {
+
+// The host's version parts must be whole numbers; they are written as
+// plain decimals (Major 1 and Minor 0 give 1.0).
+HRESULT wholeNumber(const comkit::Variant& value, const wchar_t* member, std::wstring& text) {
+    VARIANT number;
+    VariantInit(&number);
+    HRESULT hr = VariantChangeType(&number, const_cast<VARIANT*>(value.get()), 0, VT_R8);
+    const bool whole = SUCCEEDED(hr) && std::isfinite(number.dblVal) && std::floor(number.dblVal) == number.dblVal &&
+                       std::fabs(number.dblVal) < 1e15;
+    if (!whole)
+        return comkit::fail(DISP_E_TYPEMISMATCH,
+                            std::wstring(L"The host application's ") + member + L" is not a whole number.");
+    text = std::to_wstring(static_cast<long long>(number.dblVal));
+    return S_OK;
+}
+
+HRESULT memberText(outside::LateBound& app, const wchar_t* member, std::wstring& text) {
+    comkit::Variant value;
+    CK_RETURN_IF_FAILED(app.read(member, value));
+    comkit::Bstr converted;
+    if (FAILED(comkit::toText(*value.get(), converted)))
+        return comkit::fail(DISP_E_TYPEMISMATCH, std::wstring(L"The host application's ") + member + L" is not text.");
+    text.assign(converted.view());
+    return S_OK;
+}
+
+}  // namespace
+
+bool FileSystem::FileExists(const std::wstring& path) const {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileSystem::FolderExists(const std::wstring& path) const {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HRESULT FileSystem::CreateFolder(const std::wstring& path) const {
+    if (CreateDirectoryW(path.c_str(), nullptr)) return S_OK;
+    return comkit::failWin32(GetLastError(), L"The folder " + path + L" cannot be created");
+}
+
+HRESULT EnsureFolder(const std::wstring& path) {
+    const FileSystem fileSystem;
+    if (fileSystem.FolderExists(path)) return S_OK;
+    return fileSystem.CreateFolder(path);
+}
+
+HRESULT ApplicationPath(outside::LateBound& app, int parts, std::wstring& path) {
+    if (!app) return comkit::fail(E_POINTER, L"The wallet has no host application object (AppObject is not set).");
+    std::wstring product, title, major, minor;
+    CK_RETURN_IF_FAILED(memberText(app, L"ProductName", product));
+    path = product;
+    if (parts < 2) return S_OK;
+    CK_RETURN_IF_FAILED(memberText(app, L"Title", title));
+    path += L"\\" + title;
+    if (parts < 3) return S_OK;
+    comkit::Variant value;
+    CK_RETURN_IF_FAILED(app.read(L"Major", value));
+    CK_RETURN_IF_FAILED(wholeNumber(value, L"Major", major));
+    CK_RETURN_IF_FAILED(app.read(L"Minor", value));
+    CK_RETURN_IF_FAILED(wholeNumber(value, L"Minor", minor));
+    path += L"\\" + major + L"." + minor;
+    return S_OK;
+}
+
+HRESULT EnsureApplicationFolders(const std::wstring& root, outside::LateBound& app) {
+    for (int parts = 1; parts <= 3; ++parts) {
+        std::wstring relative;
+        CK_RETURN_IF_FAILED(ApplicationPath(app, parts, relative));
+        CK_RETURN_IF_FAILED(EnsureFolder(root + L"\\" + relative));
+    }
+    return S_OK;
+}
+
+}  // namespace cardkeep

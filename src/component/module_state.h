@@ -1,0 +1,38 @@
+// Module-level state, one copy per thread, shared by every wallet object and
+// dialog on that thread. Kept in a TLS slot rather than C++ thread_local,
+// which would pin the library in memory.
+#pragma once
+
+#include "late_bound.h"
+
+#include <memory>
+#include <string>
+
+namespace cardkeep {
+
+class FileSystem;
+
+struct ModuleState {
+    ModuleState();
+    ~ModuleState();
+
+    // The shared object slots.
+    outside::LateBound goRunTime;
+    outside::LateBound goINIFile;
+    std::unique_ptr<FileSystem> goFileSystem;
+    outside::LateBound goCryptography;
+
+    // The opened name of the wallet last initialised on this thread.
+    std::wstring gsCurrentWalletName;
+
+    // Forgets the objects without releasing them: for the loader lock,
+    // where no COM call may be made.
+    void abandonObjects();
+};
+
+ModuleState& threadState();
+
+// Frees this thread's copy (or every thread's, at unload).
+void discardModuleState(bool wholeProcess);
+
+}  // namespace cardkeep
