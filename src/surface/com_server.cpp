@@ -142,8 +142,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     *object = nullptr;
     for (const ClassRow& row : serverTable().classes) {
         if (!IsEqualCLSID(clsid, row.clsid)) continue;
-        ComPtr<ClassFactory> factory;
-        factory.Attach(new (std::nothrow) ClassFactory(row));
+        ComPtr<ClassFactory> factory = adopt(new (std::nothrow) ClassFactory(row));
         if (!factory) return E_OUTOFMEMORY;
         return factory->QueryInterface(iid, object);
     }

@@ -85,8 +85,7 @@ template <class T>
 HRESULT createObject(REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    ComPtr<T> instance;
-    instance.Attach(new (std::nothrow) T());
+    ComPtr<T> instance = adopt(new (std::nothrow) T());
     if (!instance) return E_OUTOFMEMORY;
     const HRESULT hr = instance->initialise();
     if (FAILED(hr)) return hr;

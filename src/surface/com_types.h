@@ -15,6 +15,16 @@ namespace comkit {
 
 using Microsoft::WRL::ComPtr;
 
+// Takes over a reference the caller already owns (a new object's first).
+// MinGW's ComPtr::Attach adds a reference of its own, unlike the platform's,
+// so it must not be used for that.
+template <class T>
+ComPtr<T> adopt(T* owned) {
+    ComPtr<T> pointer;
+    *pointer.GetAddressOf() = owned;
+    return pointer;
+}
+
 class Bstr {
 public:
     Bstr() = default;

@@ -1,0 +1,463 @@
+// The wallet through its published interface, early bound (the header widl
+// generates from the library's own IDL) and late bound (names, named
+// arguments, script-style references), with a host object of the test's
+// own and a robot answering the message boxes.
+#include "cardkeep_h.h"
+#include "support/box_robot.h"
+#include "support/fake_host.h"
+#include "support/test_support.h"
+
+#include <thread>
+
+using comkit::Bstr;
+using comkit::ComPtr;
+using comkit::Variant;
+using namespace testsupport;
+
+namespace {
+
+const std::wstring kNoWallet = L"Wallet file does not exists on this computer";
+
+ComPtr<_clsWALLETA> newWallet() {
+    ComPtr<_clsWALLETA> wallet;
+    const HRESULT hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                        reinterpret_cast<void**>(wallet.GetAddressOf()));
+    EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
+    return wallet;
+}
+
+std::wstring str(BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); }
+
+std::wstring property(_clsWALLETA* w, HRESULT (STDMETHODCALLTYPE _clsWALLETA::*get)(BSTR*)) {
+    Bstr value;
+    EXPECT_EQ(S_OK, (w->*get)(value.put()));
+    return std::wstring(value.view());
+}
+
+// The wallet's error object as a host sees it after a failed call.
+struct HostError {
+    std::wstring source, description;
+};
+HostError lastError(IUnknown* object) {
+    ComPtr<ISupportErrorInfo> support;
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.GetAddressOf())));
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID__clsWALLETA));
+    ComPtr<IErrorInfo> info;
+    HostError e;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
+    Bstr source, description;
+    info->GetSource(source.put());
+    info->GetDescription(description.put());
+    e.source = source.view();
+    e.description = description.view();
+    return e;
+}
+
+class WalletTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetEnvironmentVariableW(L"QZENVSLOCALPRO", rootSpelling().c_str());
+        CreateDirectoryW(rootSpelling().c_str(), nullptr);
+    }
+    // The root as the environment spells it; the wallet lower-cases it.
+    std::wstring rootSpelling() const { return dir.path() + L"\\Apps LOCAL"; }
+    std::wstring root() const {
+        std::wstring lower = rootSpelling();
+        CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+        return lower;
+    }
+    std::wstring folder() const { return root() + L"\\Ledger\\LedgerPro\\3.10"; }
+    std::wstring file() const { return folder() + L"\\wallet.cdw"; }
+
+    HRESULT attach(_clsWALLETA* w, IDispatch* app) { return w->putref_AppObject(app); }
+
+    HRESULT setCard(_clsWALLETA* w, const std::wstring& p, const std::wstring& c, const std::wstring& i, LONG* r = nullptr) {
+        Bstr bp(p), bc(c), bi(i);
+        BSTR a = bp.get(), b = bc.get(), d = bi.get();
+        LONG result = -7;
+        const HRESULT hr = w->SetCard(&a, &b, &d, &result);
+        if (r) *r = result;
+        EXPECT_EQ(bp.get(), a) << "the pocket parameter was assigned";
+        EXPECT_EQ(bi.get(), d) << "the information parameter was assigned";
+        return hr;
+    }
+    std::wstring getCard(_clsWALLETA* w, const std::wstring& p, const std::wstring& c, HRESULT* status = nullptr) {
+        Bstr bp(p), bc(c), result;
+        BSTR a = bp.get(), b = bc.get();
+        const HRESULT hr = w->GetCard(&a, &b, result.put());
+        if (status) *status = hr;
+        else EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
+        if (FAILED(hr)) EXPECT_EQ(nullptr, result.get()) << "a failed GetCard delivered a result";
+        return std::wstring(result.view());
+    }
+    HRESULT changePassword(_clsWALLETA* w, const std::wstring& o, const std::wstring& n, const std::wstring& h,
+                           VARTYPE* resultType = nullptr) {
+        Bstr bo(o), bn(n), bh(h);
+        BSTR a = bo.get(), b = bn.get(), c = bh.get();
+        Variant result;
+        const HRESULT hr = w->ChangePassword(&a, &b, &c, result.put());
+        if (resultType) *resultType = result.vt();
+        return hr;
+    }
+    // A value of the wallet file, read without the wallet.
+    std::wstring rawValue(const std::wstring& section, const std::wstring& key) {
+        outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+        EXPECT_EQ(S_OK, ini.assignText(L"Path", file()));
+        EXPECT_EQ(S_OK, ini.assignText(L"Section", section));
+        EXPECT_EQ(S_OK, ini.assignText(L"Key", key));
+        Variant v;
+        EXPECT_EQ(S_OK, ini.read(L"Value", v));
+        return text(v);
+    }
+
+    TempDir dir{L"wallet"};
+    ComPtr<FakeHost> host = FakeHost::make(L"Ledger", L"LedgerPro", 3, 10);
+};
+
+TEST_F(WalletTest, BeforeInitialisationPropertiesAreEmpty) {
+    auto w = newWallet();
+    IDispatch* app = reinterpret_cast<IDispatch*>(1);
+    ASSERT_EQ(S_OK, w->get_AppObject(&app));
+    EXPECT_EQ(nullptr, app);
+    EXPECT_EQ(L"", property(w.Get(), &_clsWALLETA::get_WalletPath));
+    EXPECT_EQ(L"", property(w.Get(), &_clsWALLETA::get_PAVString));
+}
+
+TEST_F(WalletTest, FirstInitialisationMakesFoldersWarnsOnceAndStampsTheFile) {
+    auto w = newWallet();
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get())) << narrow(errorDescription());
+        const auto boxes = robot.seen();
+        ASSERT_EQ(1u, boxes.size()) << "the missing-file warning must appear exactly once";
+        EXPECT_EQ(L"Invalid Wallet", boxes[0].title);
+        EXPECT_EQ(kNoWallet, boxes[0].text);
+    }
+    EXPECT_EQ(root(), property(w.Get(), &_clsWALLETA::get_LocalProgramsPath));
+    EXPECT_EQ(L"Ledger\\LedgerPro\\3.10", property(w.Get(), &_clsWALLETA::get_PAVString));
+    EXPECT_EQ(folder(), property(w.Get(), &_clsWALLETA::get_WalletFolder));
+    EXPECT_EQ(file(), property(w.Get(), &_clsWALLETA::get_WalletPath));
+    EXPECT_TRUE(fileExists(file()));
+    const std::wstring stamp = rawValue(L"WALLET", L"NOW");
+    EXPECT_EQ(19u, stamp.size()) << narrow(stamp);
+    const auto reads = host->reads();
+    ASSERT_GE(reads.size(), 4u);
+    EXPECT_EQ((std::vector<std::wstring>{L"ProductName", L"Title", L"Major", L"Minor"}),
+              std::vector<std::wstring>(reads.begin(), reads.begin() + 4));
+
+    IDispatch* app = nullptr;
+    ASSERT_EQ(S_OK, w->get_AppObject(&app));
+    EXPECT_EQ(static_cast<IDispatch*>(host.Get()), app);
+    app->Release();
+
+    // Again: no warning, and the stamp is written afresh.
+    outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+    ASSERT_EQ(S_OK, ini.assignText(L"Path", file()));
+    ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Key", L"NOW"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Value", L"stale"));
+    BoxRobot robot;
+    ASSERT_EQ(S_OK, w->InitialiseWallet());
+    EXPECT_TRUE(robot.seen().empty());
+    EXPECT_NE(L"stale", rawValue(L"WALLET", L"NOW"));
+}
+
+TEST_F(WalletTest, AMissingRootFailsWithTheFirstPropertiesAlreadySet) {
+    SetEnvironmentVariableW(L"QZENVSLOCALPRO", (dir.path() + L"\\Not There").c_str());
+    auto w = newWallet();
+    BoxRobot robot;
+    const HRESULT hr = attach(w.Get(), host.Get());
+    EXPECT_TRUE(FAILED(hr));
+    const HostError e = lastError(w.Get());
+    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+    EXPECT_NE(std::wstring::npos, e.description.find(L"cannot be created")) << narrow(e.description);
+    std::wstring lower = dir.path() + L"\\not there";
+    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    EXPECT_EQ(lower, property(w.Get(), &_clsWALLETA::get_LocalProgramsPath));
+    EXPECT_EQ(L"Ledger\\LedgerPro\\3.10", property(w.Get(), &_clsWALLETA::get_PAVString));
+    EXPECT_EQ(lower + L"\\Ledger\\LedgerPro\\3.10", property(w.Get(), &_clsWALLETA::get_WalletFolder));
+    EXPECT_EQ(L"", property(w.Get(), &_clsWALLETA::get_WalletPath));
+    IDispatch* app = nullptr;
+    ASSERT_EQ(S_OK, w->get_AppObject(&app));
+    EXPECT_EQ(static_cast<IDispatch*>(host.Get()), app);
+    if (app) app->Release();
+    EXPECT_TRUE(robot.seen().empty());
+}
+
+TEST_F(WalletTest, AHostWhoseVersionIsNotANumberIsRefusedClearly) {
+    auto w = newWallet();
+    Variant bad = Variant::text(L"three");
+    host->set(L"Major", *bad.get());
+    EXPECT_TRUE(FAILED(attach(w.Get(), host.Get())));
+    EXPECT_NE(std::wstring::npos, lastError(w.Get()).description.find(L"Major"));
+    auto missing = FakeHost::make(L"Ledger", L"LedgerPro", 3, 10);
+    missing->set(L"Title", Variant().get()[0]);
+    EXPECT_TRUE(FAILED(attach(w.Get(), missing.Get())));
+    EXPECT_NE(std::wstring::npos, lastError(w.Get()).description.find(L"Title"));
+    EXPECT_TRUE(FAILED(attach(w.Get(), nullptr)));
+    EXPECT_NE(std::wstring::npos, lastError(w.Get()).description.find(L"AppObject"));
+}
+
+class InitialisedWallet : public WalletTest {
+protected:
+    void SetUp() override {
+        WalletTest::SetUp();
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get())) << narrow(errorDescription());
+    }
+    ComPtr<_clsWALLETA> w = newWallet();
+};
+
+TEST_F(InitialisedWallet, CardsRoundTripSealedInTheFile) {
+    const std::vector<std::pair<std::wstring, std::wstring>> cards = {
+        {L"PIN", L"1234"},
+        {L"eq", L"a=b=c"},
+        {L"semi", L";not a comment"},
+        {L"brackets", L"[not a section]"},
+        {L"blanks", L"  both ends  "},
+        {L"accents", L"caf\u00e9 \u20ac \u4e2d \U0001F600"},
+        {L"empty", L""},
+    };
+    for (const auto& [card, info] : cards) {
+        LONG r = 0;
+        ASSERT_EQ(S_OK, setCard(w.Get(), L"Bank", card, info, &r)) << narrow(errorDescription());
+        EXPECT_EQ(1, r);
+    }
+    for (const auto& [card, info] : cards) {
+        EXPECT_EQ(info, getCard(w.Get(), L"Bank", card));
+        const std::wstring stored = rawValue(L"Bank", card);
+        EXPECT_EQ(0u, stored.find(L"v1:")) << "not sealed: " << narrow(stored);
+        if (info.size() > 3) EXPECT_EQ(std::wstring::npos, stored.find(info));
+    }
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"Bank", L"PIN", L"9999"));
+    EXPECT_EQ(L"9999", getCard(w.Get(), L"Bank", L"PIN"));
+    EXPECT_EQ(L"", getCard(w.Get(), L"Bank", L"no such card"));
+    EXPECT_EQ(L"", getCard(w.Get(), L"No such pocket", L"PIN"));
+}
+
+TEST_F(InitialisedWallet, APocketNamedLikeTheWalletStillKeepsCards) {
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"Wallets", L"card", L"kept"));
+    EXPECT_EQ(L"kept", getCard(w.Get(), L"Wallets", L"card"));
+}
+
+TEST_F(InitialisedWallet, SetPocketReturnsOneAndWritesNothing) {
+    const std::string before = readBytes(file());
+    Bstr pocket(L"Fresh pocket");
+    BSTR p = pocket.get();
+    LONG r = 0;
+    ASSERT_EQ(S_OK, w->SetPocket(&p, &r));
+    EXPECT_EQ(1, r);
+    EXPECT_EQ(before, readBytes(file()));
+}
+
+TEST_F(InitialisedWallet, ChangePasswordComparesExactlyAndStoresSealed) {
+    const std::string before = readBytes(file());
+    {
+        BoxRobot robot;
+        VARTYPE type = VT_NULL;
+        ASSERT_EQ(S_OK, changePassword(w.Get(), L"Secret", L"secret", L"hint", &type));
+        EXPECT_EQ(VT_EMPTY, type);
+        ASSERT_EQ(S_OK, changePassword(w.Get(), L"Secret", L"Secret ", L"hint"));
+        const auto boxes = robot.seen();
+        ASSERT_EQ(2u, boxes.size());
+        EXPECT_EQ(L"Invalid Password", boxes[0].title);
+        EXPECT_EQ(L"OldPassword and NewPassword does not match.", boxes[0].text);
+    }
+    EXPECT_EQ(before, readBytes(file())) << "a mismatch wrote to the wallet";
+
+    BoxRobot robot;
+    VARTYPE type = VT_NULL;
+    ASSERT_EQ(S_OK, changePassword(w.Get(), L"Secret", L"Secret", L"my hint", &type));
+    EXPECT_EQ(VT_EMPTY, type);
+    EXPECT_TRUE(robot.seen().empty());
+    EXPECT_EQ(0u, rawValue(L"WALLET", L"PASSWORD").find(L"v1:"));
+    EXPECT_EQ(0u, rawValue(L"WALLET", L"HINT").find(L"v1:"));
+    ASSERT_EQ(S_OK, changePassword(w.Get(), L"", L"", L""));
+    EXPECT_EQ(0u, rawValue(L"WALLET", L"PASSWORD").find(L"v1:")) << "the empty password is stored sealed too";
+}
+
+TEST_F(InitialisedWallet, WritingWalletPathDoesNotMoveTheWallet) {
+    Bstr elsewhere(dir.path() + L"\\elsewhere.cdw");
+    ASSERT_EQ(S_OK, w->put_WalletPath(elsewhere.get()));
+    EXPECT_EQ(std::wstring(elsewhere.view()), property(w.Get(), &_clsWALLETA::get_WalletPath));
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"stays"));
+    EXPECT_FALSE(fileExists(std::wstring(elsewhere.view())));
+    EXPECT_EQ(0u, rawValue(L"P", L"c").find(L"v1:"));
+}
+
+TEST_F(InitialisedWallet, ObjectsOnOneThreadShareTheComponents) {
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"x"));
+    {
+        // A second object replaces the shared INI cursor with one that has
+        // no file yet: the first object's reads now fail.
+        auto second = newWallet();
+        HRESULT hr = S_OK;
+        getCard(w.Get(), L"P", L"c", &hr);
+        EXPECT_TRUE(FAILED(hr));
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(second.Get(), host.Get()));
+        EXPECT_EQ(L"x", getCard(w.Get(), L"P", L"c")) << "the objects do not share the cursor";
+    }
+    // Releasing any object empties the slots for all of them.
+    HRESULT hr = S_OK;
+    EXPECT_EQ(L"", getCard(w.Get(), L"P", L"c", &hr));
+    EXPECT_TRUE(FAILED(hr));
+    const HostError e = lastError(w.Get());
+    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+    EXPECT_NE(std::wstring::npos, e.description.find(L"Create the wallet object again")) << narrow(e.description);
+    EXPECT_TRUE(FAILED(setCard(w.Get(), L"P", L"c", L"y")));
+}
+
+TEST_F(InitialisedWallet, ObjectsOnTwoThreadsAreIndependent) {
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"main"));
+    std::wstring otherRead;
+    HRESULT otherStatus = E_FAIL;
+    std::thread other([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            auto theirs = newWallet();
+            auto otherHost = FakeHost::make(L"Other", L"Product", 1, 0);
+            BoxRobot robot;
+            otherStatus = theirs->putref_AppObject(otherHost.Get());
+            if (SUCCEEDED(otherStatus)) otherStatus = setCard(theirs.Get(), L"P", L"c", L"other");
+            if (SUCCEEDED(otherStatus)) otherRead = getCard(theirs.Get(), L"P", L"c");
+        }
+        CoUninitialize();
+    });
+    other.join();
+    EXPECT_EQ(S_OK, otherStatus);
+    EXPECT_EQ(L"other", otherRead);
+    EXPECT_TRUE(fileExists(root() + L"\\Other\\Product\\1.0\\wallet.cdw"));
+    EXPECT_EQ(L"main", getCard(w.Get(), L"P", L"c")) << "the other thread's release emptied this thread's slots";
+}
+
+TEST_F(InitialisedWallet, DialogsAreNotAvailableYet) {
+    EXPECT_EQ(E_NOTIMPL, w->EditWallet());
+    EXPECT_NE(std::wstring::npos, lastError(w.Get()).description.find(L"not available"));
+    EXPECT_EQ(E_NOTIMPL, w->EditPocket());
+}
+
+// Late binding: names, named arguments in any order, script references.
+TEST_F(InitialisedWallet, LateBoundCallsBindByNameAndOrder) {
+    ComPtr<IDispatch> d;
+    ASSERT_EQ(S_OK, w.As(&d));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"SetCard"), const_cast<LPOLESTR>(L"sInformation"),
+                        const_cast<LPOLESTR>(L"sPocketName"), const_cast<LPOLESTR>(L"sCardName")};
+    DISPID ids[4] = {};
+    ASSERT_EQ(S_OK, d->GetIDsOfNames(IID_NULL, names, 4, 0, ids));
+    EXPECT_EQ(0x60030049, ids[0]);
+
+    // sInformation, sPocketName, sCardName: named, shuffled.
+    Bstr info(L"named"), pocket(L"Named pocket"), card(L"named card");
+    VARIANT args[3];
+    args[0].vt = args[1].vt = args[2].vt = VT_BSTR;
+    args[0].bstrVal = info.get();
+    args[1].bstrVal = pocket.get();
+    args[2].bstrVal = card.get();
+    DISPPARAMS params{args, &ids[1], 3, 3};
+    Variant result;
+    EXCEPINFO excep{};
+    ASSERT_EQ(S_OK, d->Invoke(ids[0], IID_NULL, 0, DISPATCH_METHOD, &params, result.put(), &excep, nullptr));
+    EXPECT_EQ(VT_I4, result.vt());
+    EXPECT_EQ(1, result.get()->lVal);
+    EXPECT_EQ(L"named", getCard(w.Get(), L"Named pocket", L"named card"));
+
+    // A script passes its variables as references to variants.
+    Variant scriptPocket = Variant::text(L"Named pocket"), scriptCard = Variant::text(L"named card");
+    VARIANT refs[2];
+    refs[0].vt = refs[1].vt = VT_BYREF | VT_VARIANT;
+    refs[0].pvarVal = scriptCard.get();
+    refs[1].pvarVal = scriptPocket.get();
+    DISPPARAMS positional{refs, nullptr, 2, 0};
+    LPOLESTR getName[] = {const_cast<LPOLESTR>(L"GetCard")};
+    DISPID getId = 0;
+    ASSERT_EQ(S_OK, d->GetIDsOfNames(IID_NULL, getName, 1, 0, &getId));
+    ASSERT_EQ(S_OK, d->Invoke(getId, IID_NULL, 0, DISPATCH_METHOD, &positional, result.put(), &excep, nullptr));
+    EXPECT_EQ(L"named", text(result));
+    EXPECT_EQ(L"Named pocket", text(scriptPocket)) << "the script's variable was changed";
+
+    LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"DeleteCard")};
+    DISPID none = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, d->GetIDsOfNames(IID_NULL, unknown, 1, 0, &none));
+
+    // A failing member reaches a late-bound caller as an exception with the
+    // description and source.
+    auto second = newWallet();
+    second.Reset();
+    VariantClear(result.put());
+    ASSERT_EQ(DISP_E_EXCEPTION, d->Invoke(getId, IID_NULL, 0, DISPATCH_METHOD, &positional, result.put(), &excep, nullptr));
+    EXPECT_NE(nullptr, excep.bstrDescription);
+    EXPECT_EQ(L"cardkeep.clsWALLETA", str(excep.bstrSource));
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrHelpFile);
+}
+
+// A cryptography component whose sealing fails quietly: the wallet must not
+// write the empty text over a card or a password.
+class BrokenCryptography final : public IDispatch, public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) *object = static_cast<IDispatch*>(this);
+        else if (IsEqualIID(iid, IID_IClassFactory)) *object = static_cast<IClassFactory*>(this);
+        else return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+        for (UINT i = 0; i < count; ++i) ids[i] = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (result) {
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(L"");
+        }
+        return S_OK;
+    }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** object) override { return QueryInterface(iid, object); }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+TEST_F(WalletTest, AValueThatCannotBeSealedIsNotWritten) {
+    auto w = newWallet();
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get()));
+    }
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"Bank", L"PIN", L"1234"));
+    ASSERT_EQ(S_OK, changePassword(w.Get(), L"pw", L"pw", L"hint"));
+    CLSID crypto{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"KORVEX10.clsKorvexCryptographyC", &crypto));
+    static BrokenCryptography broken;
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(crypto, static_cast<IClassFactory*>(&broken), CLSCTX_INPROC_SERVER,
+                                          REGCLS_MULTIPLEUSE, &cookie));
+    w.Reset();
+    w = newWallet();  // its components come from the broken factory now
+    CoRevokeClassObject(cookie);
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get()));
+    }
+    const std::string before = readBytes(file());
+    EXPECT_TRUE(FAILED(setCard(w.Get(), L"Bank", L"PIN", L"5678")));
+    EXPECT_EQ(L"The value could not be sealed.", lastError(w.Get()).description);
+    EXPECT_TRUE(FAILED(changePassword(w.Get(), L"new", L"new", L"new hint")));
+    EXPECT_EQ(before, readBytes(file())) << "a failed sealing wrote to the wallet";
+    EXPECT_EQ(S_OK, setCard(w.Get(), L"Bank", L"empty", L"")) << "sealing the empty text is normal";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
