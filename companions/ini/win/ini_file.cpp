@@ -15,17 +15,6 @@ bool isMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-std::wstring systemMessage(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(error);
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-    return text;
-}
-
 // A stable name for the file's cross-process lock: the same for every
 // spelling of the path that the file system takes for the same file.
 std::wstring lockName(const std::wstring& path) {
@@ -52,8 +41,7 @@ bool IniFile::Stamp::operator==(const Stamp& o) const {
 IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
 
 HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
-    return comkit::fail(HRESULT_FROM_WIN32(error),
-                        std::wstring(L"The file ") + path_ + L" " + what + L": " + systemMessage(error));
+    return comkit::failWin32(error, L"The file " + path_ + L" " + what);
 }
 
 HRESULT IniFile::currentStamp(Stamp& stamp) const {
