@@ -11,6 +11,27 @@ const WindowsAnsiCodec kAnsi;
 // How long a writer waits for another process to finish its write.
 constexpr DWORD kLockTimeoutMs = 60000;
 
+// The file system's own number for the file (the inode), which a
+// replacement changes. Asked of ntdll directly: the Win32 calls that give it
+// also fetch volume information, which is slow.
+LONGLONG fileIndex(HANDLE file) {
+    struct IoStatus {
+        union {
+            LONG status;
+            PVOID pointer;
+        };
+        ULONG_PTR information;
+    };
+    using Query = LONG(NTAPI*)(HANDLE, IoStatus*, PVOID, ULONG, int);
+    static const Query query =
+        reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    constexpr int kFileInternalInformation = 6;
+    LARGE_INTEGER index{};
+    IoStatus io{};
+    if (!query || query(file, &io, &index, sizeof index, kFileInternalInformation) < 0) return 0;
+    return index.QuadPart;
+}
+
 bool isMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -31,11 +52,11 @@ std::wstring lockName(const std::wstring& path) {
 
 }  // namespace
 
-bool IniFile::Stamp::operator==(const Stamp& o) const {
+bool IniFile::Stamp::sameVersion(const Stamp& o) const {
     if (exists != o.exists) return false;
     if (!exists) return true;
-    return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow && size == o.size &&
-           written.dwLowDateTime == o.written.dwLowDateTime && written.dwHighDateTime == o.written.dwHighDateTime;
+    return size == o.size && written.dwLowDateTime == o.written.dwLowDateTime &&
+           written.dwHighDateTime == o.written.dwHighDateTime;
 }
 
 IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
@@ -44,7 +65,23 @@ HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
     return comkit::failWin32(error, L"The file " + path_ + L" " + what);
 }
 
-HRESULT IniFile::currentStamp(Stamp& stamp) const {
+HRESULT IniFile::quickStamp(Stamp& stamp) const {
+    stamp = {};
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        if (isMissing(error)) return S_OK;
+        return failIo(error, L"cannot be examined");
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
+    stamp.exists = true;
+    stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp.written = data.ftLastWriteTime;
+    return S_OK;
+}
+
+HRESULT IniFile::fullStamp(Stamp& stamp) const {
     stamp = {};
     comkit::UniqueHandle file(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -54,24 +91,37 @@ HRESULT IniFile::currentStamp(Stamp& stamp) const {
         if (isMissing(error)) return S_OK;
         return failIo(error, L"cannot be opened");
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) return failIo(GetLastError(), L"cannot be examined");
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    return stampOf(file.get(), stamp);
+}
+
+// GetFileInformationByHandle would give the same, but it also asks for the
+// volume's serial number, which costs far more than everything else here.
+HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp) const {
+    FILE_STANDARD_INFO standard{};
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return failIo(GetLastError(), L"cannot be examined");
+    if (standard.Directory)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
     stamp.exists = true;
-    stamp.volume = info.dwVolumeSerialNumber;
-    stamp.indexHigh = info.nFileIndexHigh;
-    stamp.indexLow = info.nFileIndexLow;
-    stamp.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    stamp.written = info.ftLastWriteTime;
+    stamp.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+    stamp.written.dwLowDateTime = basic.LastWriteTime.LowPart;
+    stamp.written.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.HighPart);
+    stamp.fileId = fileIndex(file);
     return S_OK;
 }
 
-HRESULT IniFile::refresh() {
+HRESULT IniFile::refresh(bool forWrite) {
     if (current_) {
         Stamp now;
-        CK_RETURN_IF_FAILED(currentStamp(now));
-        if (now == loaded_) return S_OK;
+        if (forWrite) {
+            CK_RETURN_IF_FAILED(fullStamp(now));
+            if (now.sameFile(loaded_)) return S_OK;
+        } else {
+            CK_RETURN_IF_FAILED(quickStamp(now));
+            if (now.sameVersion(loaded_)) return S_OK;
+        }
     }
     return load();
 }
@@ -90,15 +140,8 @@ HRESULT IniFile::load() {
         current_ = true;
         return S_OK;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) return failIo(GetLastError(), L"cannot be examined");
     Stamp stamp;
-    stamp.exists = true;
-    stamp.volume = info.dwVolumeSerialNumber;
-    stamp.indexHigh = info.nFileIndexHigh;
-    stamp.indexLow = info.nFileIndexLow;
-    stamp.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    stamp.written = info.ftLastWriteTime;
+    CK_RETURN_IF_FAILED(stampOf(file.get(), stamp));
     if (stamp.size > kMaxBytes)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
                             L"The file " + path_ + L" is larger than 64 MiB and is not read.");
@@ -122,20 +165,20 @@ HRESULT IniFile::load() {
 }
 
 HRESULT IniFile::read(std::u16string_view section, std::u16string_view key, std::u16string& value) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     const auto found = doc_.find(section, key);
     value = found ? std::u16string(*found) : std::u16string();
     return S_OK;
 }
 
 HRESULT IniFile::sections(std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     names = doc_.sections();
     return S_OK;
 }
 
 HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     names = doc_.keys(section);
     return S_OK;
 }
@@ -169,7 +212,7 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
 
     // Another process may have written since we last looked: apply this
     // change to what is on disk now, so neither write is lost.
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(true));
     const auto old = doc_.find(section, key);
     if (old && *old == value) return S_OK;
     doc_.set(section, key, value);
@@ -215,7 +258,7 @@ HRESULT IniFile::save() {
     }
     encoding_ = encoding;
     Stamp now;
-    CK_RETURN_IF_FAILED(currentStamp(now));
+    CK_RETURN_IF_FAILED(fullStamp(now));
     loaded_ = now;
     current_ = true;
     return S_OK;

@@ -29,19 +29,23 @@ public:
     HRESULT keys(std::u16string_view section, std::vector<std::u16string>& names);
 
 private:
-    // What identifies one version of the file: a replaced file is a new file.
+    // What identifies one version of the file. Reads compare size and
+    // last-write time, which the platform answers from the path alone;
+    // writes also compare the file's identity (a replaced file is a new
+    // file), which needs the file opened.
     struct Stamp {
         bool exists = false;
-        DWORD volume = 0;
-        DWORD indexHigh = 0;
-        DWORD indexLow = 0;
         ULONGLONG size = 0;
         FILETIME written{};
-        bool operator==(const Stamp& o) const;
+        LONGLONG fileId = 0;
+        bool sameVersion(const Stamp& o) const;
+        bool sameFile(const Stamp& o) const { return sameVersion(o) && fileId == o.fileId; }
     };
 
-    HRESULT currentStamp(Stamp& stamp) const;
-    HRESULT refresh();
+    HRESULT quickStamp(Stamp& stamp) const;
+    HRESULT fullStamp(Stamp& stamp) const;
+    HRESULT stampOf(HANDLE file, Stamp& stamp) const;
+    HRESULT refresh(bool forWrite);
     HRESULT load();
     HRESULT save();
     HRESULT replaceWith(const std::wstring& temp);
