@@ -7,6 +7,8 @@ source "$root/tools/wine-env.sh"
 "$root/tools/wine-prefix.sh"
 bin=$CARDKEEP_WINBIN
 "$root/tools/register.sh" "$bin/KORVEX11.dll" "$bin/KORVEX10.dll" "$bin/cardkeep.dll" >/dev/null
+# The server started without a display must be gone before windows are shown.
+"$WINESERVER" -w
 
 demo="$root/build/demo"
 rm -rf "$demo/root"

@@ -1,6 +1,8 @@
 #include "module_state.h"
 
 #include "folders.h"
+#include "pocket_dialog.h"
+#include "wallet_dialog.h"
 
 #include <algorithm>
 #include <vector>
@@ -34,6 +36,10 @@ ModuleState::~ModuleState() = default;
 void ModuleState::abandonObjects() {
     for (outside::LateBound* slot : {&goRunTime, &goINIFile, &goCryptography}) slot->abandon();
     goFileSystem.reset();
+    // A dialog still on screen belongs to a modal loop that ends with the
+    // process: its windows must not be touched from here, so it is left.
+    if (frmEditWalletA && frmEditWalletA->isShown()) static_cast<void>(frmEditWalletA.release());
+    if (frmEditPocket && frmEditPocket->isShown()) static_cast<void>(frmEditPocket.release());
 }
 
 ModuleState& threadState() {

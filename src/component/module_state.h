@@ -11,6 +11,10 @@
 namespace cardkeep {
 
 class FileSystem;
+namespace dialogs {
+class frmEditWalletA;
+class frmEditPocket;
+}  // namespace dialogs
 
 struct ModuleState {
     ModuleState();
@@ -24,6 +28,11 @@ struct ModuleState {
 
     // The opened name of the wallet last initialised on this thread.
     std::wstring gsCurrentWalletName;
+
+    // The thread's two dialogs, made on first use. Neither holds a window
+    // while it is not shown.
+    std::unique_ptr<dialogs::frmEditWalletA> frmEditWalletA;
+    std::unique_ptr<dialogs::frmEditPocket> frmEditPocket;
 
     // Forgets the objects without releasing them: for the loader lock,
     // where no COM call may be made.

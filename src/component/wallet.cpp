@@ -3,8 +3,10 @@
 #include "folders.h"
 #include "module_state.h"
 #include "notices.h"
+#include "pocket_dialog.h"
 #include "sealing.h"
 #include "shared_objects.h"
+#include "wallet_dialog.h"
 #include "wallet_layout.h"
 
 namespace cardkeep {
@@ -178,12 +180,12 @@ STDMETHODIMP Wallet::InitialiseWallet() {
 
 STDMETHODIMP Wallet::EditWallet() {
     const auto scope = call(kProgId);
-    return scope.done(fail(E_NOTIMPL, L"The wallet details dialog is not available yet."));
+    return scope.done(dialogs::ShowEditWallet());
 }
 
 STDMETHODIMP Wallet::EditPocket() {
     const auto scope = call(kProgId);
-    return scope.done(fail(E_NOTIMPL, L"The pocket and card dialog is not available yet."));
+    return scope.done(dialogs::ShowEditPocket());
 }
 
 STDMETHODIMP Wallet::ChangePassword(BSTR* sOldPassword, BSTR* sNewPassword, BSTR* sNewHint, VARIANT* result) {

@@ -331,12 +331,6 @@ TEST_F(InitialisedWallet, ObjectsOnTwoThreadsAreIndependent) {
     EXPECT_EQ(L"main", getCard(w.Get(), L"P", L"c")) << "the other thread's release emptied this thread's slots";
 }
 
-TEST_F(InitialisedWallet, DialogsAreNotAvailableYet) {
-    EXPECT_EQ(E_NOTIMPL, w->EditWallet());
-    EXPECT_NE(std::wstring::npos, lastError(w.Get()).description.find(L"not available"));
-    EXPECT_EQ(E_NOTIMPL, w->EditPocket());
-}
-
 // Late binding: names, named arguments in any order, script references.
 TEST_F(InitialisedWallet, LateBoundCallsBindByNameAndOrder) {
     ComPtr<IDispatch> d;

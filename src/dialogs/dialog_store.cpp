@@ -1,0 +1,98 @@
+#include "dialog_store.h"
+
+#include "com_error.h"
+#include "sealing.h"
+#include "shared_objects.h"
+
+#include <algorithm>
+
+namespace cardkeep::dialogs {
+namespace {
+
+// The component may replace a by-reference string; the variable's new
+// string then belongs to its owner.
+void keepReplacement(comkit::Bstr& owner, BSTR variable) {
+    if (variable != owner.get()) {
+        owner.detach();
+        *owner.put() = variable;
+    }
+}
+
+VARIANT byReference(comkit::Variant& variable) {
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_VARIANT;
+    reference.pvarVal = variable.get();
+    return reference;
+}
+
+}  // namespace
+
+HRESULT ReadOpened(outside::LateBound& ini, std::wstring& plain) {
+    comkit::Bstr sealed;
+    CK_RETURN_IF_FAILED(ReadText(ini, sealed));
+    BSTR variable = sealed.get();
+    const comkit::Bstr opened = store::open(variable);
+    keepReplacement(sealed, variable);
+    plain.assign(opened.view());
+    return S_OK;
+}
+
+HRESULT SealForWriting(std::wstring_view plain, comkit::Bstr& sealed) {
+    comkit::Bstr text(plain);
+    if (!text.get() && !plain.empty()) return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
+    BSTR variable = text.get();
+    sealed = store::seal(variable);
+    keepReplacement(text, variable);
+    if (sealed.length() == 0 && !plain.empty())
+        return comkit::fail(NTE_FAIL, L"A value could not be sealed, so nothing was written.");
+    return S_OK;
+}
+
+HRESULT EnumerateNames(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& names) {
+    names.clear();
+    comkit::Variant list;
+    comkit::Variant count;
+    count.get()->vt = VT_I4;
+    count.get()->lVal = 0;
+    comkit::Variant ignored;
+    CK_RETURN_IF_FAILED(ini.call(member, {byReference(list), byReference(count)}, ignored));
+
+    comkit::Variant number;
+    HRESULT hr = VariantChangeType(number.get(), count.get(), 0, VT_I4);
+    if (FAILED(hr)) return comkit::fail(hr, L"The INI file component gave a count that is not a number.");
+    if (number.get()->lVal == 0) return S_OK;  // the list is not looked at
+
+    const VARIANT* value = list.get();
+    while (value->vt == (VT_BYREF | VT_VARIANT) && value->pvarVal) value = value->pvarVal;
+    SAFEARRAY* array = (value->vt & VT_BYREF) ? (value->pparray ? *value->pparray : nullptr) : value->parray;
+    if (!(value->vt & VT_ARRAY) || !array || SafeArrayGetDim(array) != 1)
+        return comkit::fail(DISP_E_TYPEMISMATCH, L"The INI file component gave a list that is not a list of names.");
+    VARTYPE elementType = VT_EMPTY;
+    CK_RETURN_IF_FAILED(SafeArrayGetVartype(array, &elementType));
+    LONG lower = 0, upper = 0;
+    CK_RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
+    CK_RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
+    for (LONG index = std::max<LONG>(1, lower); index <= upper; ++index) {
+        comkit::Variant element;
+        if (elementType == VT_VARIANT) {
+            hr = SafeArrayGetElement(array, &index, element.get());
+        } else if (elementType == VT_BSTR) {
+            BSTR name = nullptr;
+            hr = SafeArrayGetElement(array, &index, &name);
+            if (SUCCEEDED(hr)) {
+                element.get()->vt = VT_BSTR;
+                element.get()->bstrVal = name;
+            }
+        } else {
+            hr = DISP_E_TYPEMISMATCH;
+        }
+        if (FAILED(hr)) return comkit::fail(hr, L"A name in the INI file component's list cannot be read.");
+        comkit::Bstr name;
+        CK_RETURN_IF_FAILED(comkit::toText(*element.get(), name));
+        names.emplace_back(name.view());
+    }
+    return S_OK;
+}
+
+}  // namespace cardkeep::dialogs

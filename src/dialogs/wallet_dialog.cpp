@@ -1,0 +1,145 @@
+#include "wallet_dialog.h"
+
+#include "com_error.h"
+#include "dialog_store.h"
+#include "module_state.h"
+#include "shared_objects.h"
+#include "wallet_layout.h"
+
+#include <new>
+
+namespace cardkeep::dialogs {
+namespace {
+
+using W = frmEditWalletA;
+
+constexpr int kHintLimit = 50;
+
+// Twips; the frame is placed in the client area, everything else in the
+// frame, which lies at (120, 120).
+constexpr int kFrameLeft = 120, kFrameTop = 120;
+constexpr Twips inFrame(int left, int top, int width, int height) {
+    return {kFrameLeft + left, kFrameTop + top, width, height};
+}
+
+constexpr ControlSpec kControls[] = {
+    {W::Frame1, Kind::Frame, L"", {kFrameLeft, kFrameTop, 5415, 3375}},
+    {W::lblWalletName, Kind::Label, L"Wallet &Name", inFrame(120, 240, 1095, 255)},
+    {W::txtWalletName, Kind::Field, L"", inFrame(1560, 240, 3615, 375)},
+    {W::lblWalletDescription, Kind::Label, L"&Description", inFrame(120, 720, 1095, 255)},
+    {W::txtWalletDescription, Kind::Field, L"", inFrame(1560, 720, 3615, 375)},
+    {W::lblPasswordEnter, Kind::Label, L"&Password", inFrame(120, 1320, 1095, 255)},
+    {W::txtPasswordEnter, Kind::Password, L"", inFrame(1560, 1200, 3615, 375)},
+    {W::lblPasswordConfirm, Kind::Label, L"Con&firm ", inFrame(120, 1800, 1335, 255)},
+    {W::txtPasswordConfirm, Kind::Password, L"", inFrame(1560, 1680, 3615, 375)},
+    {W::lblPasswordHint, Kind::Label, L"Password &Hint", inFrame(120, 2280, 1335, 255)},
+    {W::txtPasswordHint, Kind::Field, L"", inFrame(1560, 2160, 3615, 375), kHintLimit},
+    {W::cmdOK, Kind::Button, L"&OK", inFrame(2160, 2640, 1455, 495)},
+    {W::cmdCancel, Kind::Button, L"&Cancel", inFrame(3720, 2640, 1455, 495)},
+};
+
+constexpr DialogLayout kLayout{5625, 3570, kControls};
+
+struct StoredField {
+    const wchar_t* key;
+    int control;
+};
+constexpr StoredField kStoredFields[] = {
+    {store::kKeyName, W::txtWalletName},
+    {store::kKeyDescription, W::txtWalletDescription},
+    {store::kKeyPassword, W::txtPasswordEnter},
+    {store::kKeyHint, W::txtPasswordHint},
+};
+
+// The current local date and time as text in the user's general date form
+// (short date, a blank, long time), the platform's own conversion.
+HRESULT nowAsText(std::wstring& text) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    now.wMilliseconds = 0;
+    DATE date = 0;
+    if (!SystemTimeToVariantTime(&now, &date)) return comkit::fail(E_UNEXPECTED, L"The current time cannot be read.");
+    comkit::Bstr converted;
+    CK_RETURN_IF_FAILED(comkit::toText(*comkit::Variant::date(date).get(), converted));
+    text.assign(converted.view());
+    return S_OK;
+}
+
+}  // namespace
+
+frmEditWalletA::frmEditWalletA() : ModalDialog(kLayout) {}
+
+std::wstring frmEditWalletA::caption() const { return threadState().gsCurrentWalletName + L" - WALLET"; }
+
+HRESULT frmEditWalletA::LoadPro() {
+    outside::LateBound* ini = nullptr;
+    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
+    for (const StoredField& field : kStoredFields) {
+        CK_RETURN_IF_FAILED(ini->assignText(L"Key", field.key));
+        std::wstring plain;
+        CK_RETURN_IF_FAILED(ReadOpened(*ini, plain));
+        CK_RETURN_IF_FAILED(setText(field.control, plain));
+    }
+    return S_OK;
+}
+
+HRESULT frmEditWalletA::OKPro() {
+    outside::LateBound* ini = nullptr;
+    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    // Everything is sealed before the first write, so a value that cannot
+    // be sealed leaves the whole record as it was.
+    struct Pending {
+        const wchar_t* key;
+        comkit::Bstr sealed;
+    } pending[] = {{store::kKeyName, {}}, {store::kKeyDescription, {}}, {store::kKeyPassword, {}},
+                   {store::kKeyHint, {}}, {store::kKeyModified, {}}};
+    for (size_t i = 0; i < ARRAYSIZE(kStoredFields); ++i)
+        CK_RETURN_IF_FAILED(SealForWriting(text(kStoredFields[i].control), pending[i].sealed));
+    std::wstring modified;
+    CK_RETURN_IF_FAILED(nowAsText(modified));
+    CK_RETURN_IF_FAILED(SealForWriting(modified, pending[4].sealed));
+
+    CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
+    for (const Pending& p : pending) {
+        CK_RETURN_IF_FAILED(ini->assignText(L"Key", p.key));
+        CK_RETURN_IF_FAILED(ini->assignText(L"Value", p.sealed.view()));
+    }
+    return S_OK;
+}
+
+bool frmEditWalletA::ValidateEntries() {
+    if (text(txtPasswordEnter) == text(txtPasswordConfirm)) return true;
+    ask(L"Password entered and confirm password not matched", L"Invalid Passwords...", MB_OK | MB_ICONINFORMATION);
+    focus(txtPasswordConfirm);
+    return false;
+}
+
+void frmEditWalletA::cmdOK_Click() {
+    if (ask(L"Do you want to change?", L"Sure...", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
+    if (!ValidateEntries()) return;
+    const HRESULT hr = OKPro();
+    if (FAILED(hr)) {
+        report(hr);
+        return;
+    }
+    unload();
+}
+
+void frmEditWalletA::command(int id, int code) {
+    if (code != BN_CLICKED) return;
+    if (id == cmdOK) cmdOK_Click();
+    else if (id == cmdCancel) unload();
+}
+
+HRESULT ShowEditWallet() {
+    try {
+        ModuleState& state = threadState();
+        if (!state.frmEditWalletA) state.frmEditWalletA = std::make_unique<frmEditWalletA>();
+        return state.frmEditWalletA->Show();
+    } catch (const std::bad_alloc&) {
+        return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
+    }
+}
+
+}  // namespace cardkeep::dialogs

@@ -1,0 +1,189 @@
+#include "dialog_fixture.h"
+
+#include "support/box_robot.h"
+
+#include <thread>
+
+using comkit::Bstr;
+using comkit::Variant;
+using testsupport::narrow;
+
+namespace dialogtest {
+namespace {
+
+constexpr wchar_t kWalletKey[] = L"kbTorVan";
+
+VARIANT trueFlag() {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = VARIANT_TRUE;
+    return v;
+}
+
+struct IconSearch {
+    HICON icon = nullptr;
+};
+
+BOOL CALLBACK findIcon(HWND child, LPARAM param) {
+    if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        reinterpret_cast<IconSearch*>(param)->icon =
+            reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int screenDpi(int axis) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, axis);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+}  // namespace
+
+BoxLook look(HWND box) {
+    BoxLook seen;
+    seen.title = DialogRobot::text(box);
+    seen.text = DialogRobot::boxText(box);
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        if (GetDlgItem(box, id)) seen.buttons.insert(id);
+    for (int id : seen.buttons)
+        if ((GetWindowLongPtrW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) seen.defaultButton = id;
+    IconSearch search;
+    EnumChildWindows(box, findIcon, reinterpret_cast<LPARAM>(&search));
+    seen.icon = search.icon;
+    return seen;
+}
+
+HWND control(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+
+RECT clientRect(HWND dialog, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+int dpiY() { return screenDpi(LOGPIXELSY); }
+int pixelsX(int twips) { return MulDiv(twips, screenDpi(LOGPIXELSX), 1440); }
+int pixelsY(int twips) { return MulDiv(twips, screenDpi(LOGPIXELSY), 1440); }
+
+std::wstring repeat(const std::wstring& piece, size_t length) {
+    std::wstring out;
+    while (out.size() < length) out += piece;
+    out.resize(length);
+    return out;
+}
+
+void DialogTest::SetUp() {
+    const std::wstring root = dir.path() + L"\\root";
+    CreateDirectoryW(root.c_str(), nullptr);
+    SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
+    const HRESULT hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                        reinterpret_cast<void**>(wallet.GetAddressOf()));
+    ASSERT_EQ(S_OK, hr) << narrow(testsupport::errorDescription());
+    testsupport::BoxRobot notices;  // the first run's missing-file notice
+    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(testsupport::errorDescription());
+}
+
+void DialogTest::TearDown() {
+    wallet.Reset();
+    SetFileAttributesW(file().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+std::wstring DialogTest::file() const {
+    std::wstring lower = dir.path() + L"\\root";
+    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    return lower + L"\\Ledger\\LedgerPro\\3.10\\wallet.cdw";
+}
+
+HRESULT DialogTest::run(Member member, const std::function<void(DialogRobot&)>& script) {
+    std::atomic<bool> done{false};
+    int leftovers = 0;
+    std::thread robotThread([&] {
+        DialogRobot robot(probe, done);
+        script(robot);
+        leftovers = robot.cleanUp();
+    });
+    const HRESULT hr = (wallet.Get()->*member)();
+    done = true;
+    robotThread.join();
+    EXPECT_EQ(0, leftovers) << "the robot had to close windows the test left open";
+    return hr;
+}
+
+void DialogTest::confirmOk(DialogRobot& robot, HWND okButton, int answer) {
+    robot.press(okButton);
+    HWND box = robot.waitBox(L"Sure...");
+    ASSERT_NE(nullptr, box) << "no confirmation before writing";
+    const BoxLook seen = look(box);
+    EXPECT_EQ(L"Do you want to change?", seen.text);
+    EXPECT_EQ((std::set<int>{IDYES, IDNO}), seen.buttons);
+    EXPECT_EQ(IDYES, seen.defaultButton);
+    EXPECT_EQ(LoadIconW(nullptr, IDI_QUESTION), seen.icon);
+    EXPECT_EQ(GetParent(okButton), GetWindow(box, GW_OWNER)) << "the box is not modal to the dialog";
+    robot.answer(box, answer);
+}
+
+std::wstring DialogTest::stored(const std::wstring& section, const std::wstring& key) {
+    outside::LateBound ini = testsupport::createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+    EXPECT_EQ(S_OK, ini.assignText(L"Path", file()));
+    EXPECT_EQ(S_OK, ini.assignText(L"Section", section));
+    EXPECT_EQ(S_OK, ini.assignText(L"Key", key));
+    Variant value;
+    EXPECT_EQ(S_OK, ini.read(L"Value", value));
+    return testsupport::text(value);
+}
+
+std::wstring DialogTest::opened(const std::wstring& section, const std::wstring& key) {
+    const std::wstring sealed = stored(section, key);
+    outside::LateBound crypto = testsupport::createByName(L"KORVEX10.clsKorvexCryptographyC");
+    Variant plain;
+    EXPECT_EQ(S_OK, crypto.call(L"Decrypt", {*Variant::text(sealed).get(), *Variant::text(kWalletKey).get(), trueFlag()},
+                                plain));
+    return testsupport::text(plain);
+}
+
+void DialogTest::writeSealed(const std::wstring& key, const std::wstring& plain) {
+    outside::LateBound crypto = testsupport::createByName(L"KORVEX10.clsKorvexCryptographyC");
+    Variant sealed;
+    ASSERT_EQ(S_OK, crypto.call(L"Encrypt", {*Variant::text(plain).get(), *Variant::text(kWalletKey).get(), trueFlag()},
+                                sealed));
+    outside::LateBound ini = testsupport::createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+    ASSERT_EQ(S_OK, ini.assignText(L"Path", file()));
+    ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Key", key));
+    ASSERT_EQ(S_OK, ini.assign(L"Value", *sealed.get()));
+}
+
+void DialogTest::reinitialise() { ASSERT_EQ(S_OK, wallet->InitialiseWallet()) << narrow(lastErrorDescription()); }
+
+HRESULT DialogTest::setCard(const std::wstring& pocket, const std::wstring& card, const std::wstring& information) {
+    Bstr p(pocket), c(card), i(information);
+    BSTR a = p.get(), b = c.get(), d = i.get();
+    LONG result = 0;
+    return wallet->SetCard(&a, &b, &d, &result);
+}
+
+HRESULT DialogTest::changePassword(const std::wstring& password, const std::wstring& hint) {
+    Bstr o(password), n(password), h(hint);
+    BSTR a = o.get(), b = n.get(), c = h.get();
+    Variant result;
+    return wallet->ChangePassword(&a, &b, &c, result.put());
+}
+
+std::wstring DialogTest::lastErrorDescription() { return testsupport::errorDescription(); }
+
+std::wstring DialogTest::lastErrorSource() {
+    comkit::ComPtr<IErrorInfo> info;
+    Bstr source;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        info->GetSource(source.put());
+        SetErrorInfo(0, info.Get());  // left for lastErrorDescription
+    }
+    return std::wstring(source.view());
+}
+
+}  // namespace dialogtest

@@ -1,0 +1,77 @@
+// A wallet opened for a fake host in a folder of the test's own, a robot
+// thread that drives the dialog the wallet shows, and the wallet file read
+// back through the companions afterwards.
+#pragma once
+
+#include "cardkeep_h.h"
+#include "dialog_robot.h"
+#include "support/fake_host.h"
+#include "support/test_support.h"
+
+#include <functional>
+#include <set>
+#include <string>
+
+namespace dialogtest {
+
+// What a message box showed.
+struct BoxLook {
+    std::wstring title;
+    std::wstring text;
+    std::set<int> buttons;
+    int defaultButton = 0;
+    HICON icon = nullptr;
+};
+BoxLook look(HWND box);
+
+// The controls' ids are the dialogs' own.
+HWND control(HWND dialog, int id);
+
+// A rectangle of a control in its dialog's client area.
+RECT clientRect(HWND dialog, HWND control);
+int dpiY();
+int pixelsX(int twips);
+int pixelsY(int twips);
+
+std::wstring repeat(const std::wstring& piece, size_t length);
+
+class DialogTest : public ::testing::Test {
+protected:
+    using Member = HRESULT (STDMETHODCALLTYPE _clsWALLETA::*)();
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Calls the member on this thread (it returns when the dialog is
+    // unloaded) while script drives the dialog from a robot thread.
+    HRESULT run(Member member, const std::function<void(DialogRobot&)>& script);
+    HRESULT editWallet(const std::function<void(DialogRobot&)>& script) { return run(&_clsWALLETA::EditWallet, script); }
+    HRESULT editPocket(const std::function<void(DialogRobot&)>& script) { return run(&_clsWALLETA::EditPocket, script); }
+
+    // Presses OK and answers the confirmation, checking how it looks.
+    void confirmOk(DialogRobot& robot, HWND okButton, int answer);
+
+    std::wstring file() const;
+    std::string fileBytes() const { return testsupport::readBytes(file()); }
+    // A value of the wallet file as stored, and opened.
+    std::wstring stored(const std::wstring& section, const std::wstring& key);
+    std::wstring opened(const std::wstring& section, const std::wstring& key);
+    // Writes a value sealed, as only the wallet dialog writes NAME and
+    // DESCRIPTION; then the wallet is initialised again to take up the name.
+    void writeSealed(const std::wstring& key, const std::wstring& plain);
+    void reinitialise();
+
+    HRESULT setCard(const std::wstring& pocket, const std::wstring& card, const std::wstring& information);
+    HRESULT changePassword(const std::wstring& password, const std::wstring& hint);
+
+    // The host's view of the last failure.
+    std::wstring lastErrorDescription();
+    std::wstring lastErrorSource();
+
+    testsupport::TempDir dir{L"dialogs"};
+    comkit::ComPtr<testsupport::FakeHost> host = testsupport::FakeHost::make(L"Ledger", L"LedgerPro", 3, 10);
+    comkit::ComPtr<_clsWALLETA> wallet;
+    UiProbe probe;
+};
+
+}  // namespace dialogtest

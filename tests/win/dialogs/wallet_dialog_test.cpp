@@ -1,0 +1,497 @@
+// The wallet details dialog, shown by EditWallet and driven by a robot.
+#include "dialog_fixture.h"
+#include "wallet_dialog.h"
+
+#include <thread>
+
+using W = cardkeep::dialogs::frmEditWalletA;
+using namespace dialogtest;
+using testsupport::narrow;
+
+namespace {
+
+class WalletDialog : public DialogTest {
+protected:
+    // A wallet named Home with all four values stored.
+    void fill(const std::wstring& password = L"Secret") {
+        writeSealed(L"NAME", L"Home");
+        writeSealed(L"DESCRIPTION", L"Our cards");
+        ASSERT_EQ(S_OK, changePassword(password, L"the pet"));
+        reinitialise();
+    }
+};
+
+// The face the screen really uses for a control's font: without the
+// prefix's own fonts another face stands in for it.
+std::wstring resolvedFace(HWND window) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return face;
+}
+
+std::wstring fontFace(HWND window, LONG* height = nullptr) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+    LOGFONTW lf{};
+    if (!font || !GetObjectW(font, sizeof lf, &lf)) return L"<system font>";
+    if (height) *height = lf.lfHeight;
+    return lf.lfFaceName;
+}
+
+using CanUnload = HRESULT(STDAPICALLTYPE*)();
+
+TEST_F(WalletDialog, OpensWithTheStoredValuesAsANativeDialogInTheDesignedLayout) {
+    fill();
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+
+        // A fixed dialog frame with only a close box, no owner, not in the task bar.
+        const LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
+        const LONG_PTR exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+        EXPECT_TRUE(style & WS_SYSMENU);
+        EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+        EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW) << "an unowned window without it gets a task-bar button";
+        EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+        EXPECT_EQ(nullptr, GetWindow(dialog, GW_OWNER));
+
+        // The layout, twips converted at the screen's resolution.
+        RECT client{};
+        GetClientRect(dialog, &client);
+        EXPECT_EQ(pixelsX(5625), client.right);
+        EXPECT_EQ(pixelsY(3570), client.bottom);
+        const RECT name = clientRect(dialog, control(dialog, W::txtWalletName));
+        EXPECT_EQ(pixelsX(120 + 1560), name.left);
+        EXPECT_EQ(pixelsY(120 + 240), name.top);
+        EXPECT_EQ(pixelsX(3615), name.right - name.left);
+        EXPECT_EQ(pixelsY(375), name.bottom - name.top);
+        const RECT hint = clientRect(dialog, control(dialog, W::txtPasswordHint));
+        EXPECT_EQ(pixelsY(120 + 2160), hint.top);
+        const RECT confirmLabel = clientRect(dialog, control(dialog, W::lblPasswordConfirm));
+        EXPECT_EQ(pixelsX(1335), confirmLabel.right - confirmLabel.left);
+        EXPECT_EQ(pixelsY(120 + 1800), confirmLabel.top);
+        const RECT cancel = clientRect(dialog, control(dialog, W::cmdCancel));
+        EXPECT_EQ(pixelsX(120 + 3720), cancel.left);
+        EXPECT_EQ(pixelsY(120 + 2640), cancel.top);
+        EXPECT_EQ(pixelsX(1455), cancel.right - cancel.left);
+        EXPECT_EQ(pixelsY(495), cancel.bottom - cancel.top);
+        const RECT frame = clientRect(dialog, control(dialog, W::Frame1));
+        EXPECT_EQ(pixelsX(120), frame.left);
+        EXPECT_EQ(pixelsY(3375), frame.bottom - frame.top);
+
+        // Captions, values, masking.
+        EXPECT_EQ(L"Wallet &Name", robot.text(control(dialog, W::lblWalletName)));
+        EXPECT_EQ(L"&Description", robot.text(control(dialog, W::lblWalletDescription)));
+        EXPECT_EQ(L"&Password", robot.text(control(dialog, W::lblPasswordEnter)));
+        EXPECT_EQ(L"Con&firm ", robot.text(control(dialog, W::lblPasswordConfirm)));
+        EXPECT_EQ(L"Password &Hint", robot.text(control(dialog, W::lblPasswordHint)));
+        EXPECT_EQ(L"&OK", robot.text(control(dialog, W::cmdOK)));
+        EXPECT_EQ(L"&Cancel", robot.text(control(dialog, W::cmdCancel)));
+        EXPECT_EQ(L"", robot.text(control(dialog, W::Frame1)));
+        EXPECT_EQ(L"Home", robot.text(control(dialog, W::txtWalletName)));
+        EXPECT_EQ(L"Our cards", robot.text(control(dialog, W::txtWalletDescription)));
+        EXPECT_EQ(L"Secret", robot.text(control(dialog, W::txtPasswordEnter)));
+        EXPECT_EQ(L"", robot.text(control(dialog, W::txtPasswordConfirm)));
+        EXPECT_EQ(L"the pet", robot.text(control(dialog, W::txtPasswordHint)));
+        for (int id : {W::txtPasswordEnter, W::txtPasswordConfirm}) {
+            EXPECT_TRUE(GetWindowLongPtrW(control(dialog, id), GWL_STYLE) & ES_PASSWORD);
+            EXPECT_EQ(L'*', SendMessageW(control(dialog, id), EM_GETPASSWORDCHAR, 0, 0));
+        }
+        EXPECT_FALSE(GetWindowLongPtrW(control(dialog, W::txtWalletName), GWL_STYLE) & ES_PASSWORD);
+
+        // Fields in MS Sans Serif at 9.75 points; labels and buttons in the dialog's font.
+        LONG height = 0;
+        EXPECT_EQ(L"MS Sans Serif", fontFace(control(dialog, W::txtPasswordHint), &height));
+        EXPECT_EQ(-MulDiv(975, dpiY(), 7200), height);
+        EXPECT_EQ(L"MS Sans Serif", resolvedFace(control(dialog, W::txtWalletName)));
+        EXPECT_NE(L"MS Sans Serif", fontFace(control(dialog, W::lblWalletName)));
+        EXPECT_EQ(fontFace(dialog), fontFace(control(dialog, W::cmdOK)));
+
+        // Neither button is the default one.
+        for (int id : {W::cmdOK, W::cmdCancel})
+            EXPECT_NE(BS_DEFPUSHBUTTON, GetWindowLongPtrW(control(dialog, id), GWL_STYLE) & BS_TYPEMASK);
+        const LRESULT defId = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+        if (HIWORD(defId) == DC_HASDEFID) {
+            EXPECT_EQ(nullptr, GetDlgItem(dialog, LOWORD(defId))) << "a control is the dialog's default";
+        }
+        EXPECT_EQ(nullptr, GetDlgItem(dialog, IDOK));
+        EXPECT_EQ(nullptr, GetDlgItem(dialog, IDCANCEL));
+
+        // The name has the focus with its text selected; Tab goes through
+        // the fields and buttons in order.
+        EXPECT_EQ(control(dialog, W::txtWalletName), robot.focused());
+        EXPECT_EQ(std::make_pair(DWORD{0}, DWORD{4}), robot.selection(control(dialog, W::txtWalletName)));
+        const int order[] = {W::txtWalletName, W::txtWalletDescription, W::txtPasswordEnter, W::txtPasswordConfirm,
+                             W::txtPasswordHint, W::cmdOK, W::cmdCancel, W::txtWalletName};
+        for (size_t i = 0; i + 1 < std::size(order); ++i) {
+            robot.key(VK_TAB);
+            EXPECT_EQ(control(dialog, order[i + 1]), robot.focused()) << "tab stop " << i + 1;
+        }
+
+        // The library stays loaded while its dialog is open.
+        auto canUnload = reinterpret_cast<CanUnload>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"cardkeep.dll"), "DllCanUnloadNow")));
+        ASSERT_NE(nullptr, canUnload);
+        EXPECT_EQ(S_FALSE, canUnload());
+
+        robot.key(VK_ESCAPE);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+}
+
+TEST_F(WalletDialog, AccessKeysMoveToTheirFieldsAndSelectTheWholeText) {
+    fill();
+    const std::string before = fileBytes();
+    editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        const struct {
+            wchar_t letter;
+            int field;
+            DWORD length;
+        } keys[] = {{L'd', W::txtWalletDescription, 9}, {L'h', W::txtPasswordHint, 7}, {L'p', W::txtPasswordEnter, 6},
+                    {L'f', W::txtPasswordConfirm, 0}, {L'n', W::txtWalletName, 4}};
+        for (const auto& k : keys) {
+            robot.accessKey(dialog, k.letter);
+            EXPECT_EQ(control(dialog, k.field), robot.focused()) << "Alt+" << static_cast<char>(k.letter);
+            EXPECT_EQ(std::make_pair(DWORD{0}, k.length), robot.selection(control(dialog, k.field)));
+        }
+        // Typing replaces the selected text.
+        robot.type(L"Work");
+        EXPECT_EQ(L"Work", robot.text(control(dialog, W::txtWalletName)));
+        robot.press(control(dialog, W::cmdCancel));
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(before, fileBytes());
+}
+
+TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack) {
+    // A new wallet: no name (the caption starts with the separator) and an
+    // empty password, so two empty password fields agree.
+    const std::wstring nowBefore = stored(L"WALLET", L"NOW");
+    SYSTEMTIME start{};
+    GetLocalTime(&start);
+    DATE startDate = 0;
+    SystemTimeToVariantTime(&start, &startDate);
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(L"", robot.text(control(dialog, W::txtPasswordEnter)));
+        robot.type(L"Holiday");
+        robot.focus(dialog, control(dialog, W::txtWalletDescription));
+        robot.type(L"Cards = travel; [not a section]");
+        robot.focus(dialog, control(dialog, W::txtPasswordHint));
+        robot.type(L"none");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog)) << "OK with Yes did not unload the dialog";
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"Holiday", opened(L"WALLET", L"NAME"));
+    EXPECT_EQ(L"Cards = travel; [not a section]", opened(L"WALLET", L"DESCRIPTION"));
+    EXPECT_EQ(L"none", opened(L"WALLET", L"HINT"));
+    EXPECT_EQ(L"", opened(L"WALLET", L"PASSWORD"));
+    for (const wchar_t* key : {L"NAME", L"DESCRIPTION", L"PASSWORD", L"HINT", L"MODIFIED"})
+        EXPECT_EQ(0u, stored(L"WALLET", key).find(L"v1:")) << narrow(key) << " is not sealed";
+    EXPECT_EQ(nowBefore, stored(L"WALLET", L"NOW")) << "NOW is the initialisation's";
+
+    // MODIFIED holds the save time in the user's general date form.
+    const std::wstring modified = opened(L"WALLET", L"MODIFIED");
+    comkit::Variant asText = comkit::Variant::text(modified), asDate;
+    ASSERT_EQ(S_OK, VariantChangeType(asDate.put(), asText.get(), 0, VT_DATE)) << narrow(modified);
+    EXPECT_GE(asDate.get()->date, startDate - 2.0 / 86400) << narrow(modified);
+    EXPECT_LE(asDate.get()->date, startDate + 1.0 / 24) << narrow(modified);
+
+    // Shown again: the file's values, an empty confirmation, and the old
+    // caption until the wallet is initialised again.
+    editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog) << "the saved name reached the caption before an initialisation";
+        EXPECT_EQ(L"Holiday", robot.text(control(dialog, W::txtWalletName)));
+        EXPECT_EQ(L"none", robot.text(control(dialog, W::txtPasswordHint)));
+        robot.focus(dialog, control(dialog, W::txtPasswordConfirm));
+        robot.type(L"typed, never kept");
+        robot.key(VK_ESCAPE);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    reinitialise();
+    editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Holiday - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(L"", robot.text(control(dialog, W::txtPasswordConfirm)));
+        robot.closeBox(dialog);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+}
+
+TEST_F(WalletDialog, PasswordsMustAgreeExactlyAndAMismatchReturnsToTheConfirmation) {
+    fill(L"Secret");
+    const std::string before = fileBytes();
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        HWND confirmation = control(dialog, W::txtPasswordConfirm);
+        robot.type(L"Renamed");
+        // Nothing typed into the confirmation, then the wrong case, then a
+        // trailing blank: three mismatches.
+        for (const wchar_t* attempt : {L"", L"secret", L"Secret "}) {
+            if (*attempt) {
+                robot.type(attempt);  // the confirmation is focused, its text selected
+                EXPECT_EQ(attempt, robot.text(confirmation));
+            }
+            confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+            HWND box = robot.waitBox(L"Invalid Passwords...");
+            ASSERT_NE(nullptr, box) << "no mismatch message for '" << narrow(attempt) << "'";
+            const BoxLook seen = look(box);
+            EXPECT_EQ(L"Password entered and confirm password not matched", seen.text);
+            EXPECT_EQ(std::set<int>{IDOK}, seen.buttons);
+            EXPECT_EQ(LoadIconW(nullptr, IDI_INFORMATION), seen.icon);
+            robot.answer(box, IDOK);
+            ASSERT_TRUE(robot.sync());
+            EXPECT_EQ(confirmation, robot.focused());
+            const DWORD length = static_cast<DWORD>(wcslen(attempt));
+            EXPECT_EQ(std::make_pair(DWORD{0}, length), robot.selection(confirmation));
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            EXPECT_EQ(before, fileBytes()) << "a mismatch wrote to the wallet";
+        }
+        robot.type(L"Secret");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"Renamed", opened(L"WALLET", L"NAME"));
+    EXPECT_EQ(L"Secret", opened(L"WALLET", L"PASSWORD"));
+}
+
+TEST_F(WalletDialog, NoCancelEscapeAndTheCloseBoxWriteNothing) {
+    fill(L"");
+    const std::string before = fileBytes();
+    // Each way out, after changing a field; the last word is the control
+    // that has the focus when the key goes down.
+    const struct Way {
+        const char* name;
+        void (*leave)(DialogRobot&, HWND);
+    } ways[] = {
+        {"Cancel", [](DialogRobot& r, HWND d) { r.press(control(d, W::cmdCancel)); }},
+        {"Esc in a field", [](DialogRobot& r, HWND) { r.key(VK_ESCAPE); }},
+        {"Shift+Esc in a field", [](DialogRobot& r, HWND) { r.key(VK_ESCAPE, VK_SHIFT); }},
+        {"Ctrl+Esc on the OK button",
+         [](DialogRobot& r, HWND d) {
+             r.focus(d, control(d, W::cmdOK));
+             r.key(VK_ESCAPE, VK_CONTROL);
+         }},
+        {"the close box", [](DialogRobot& r, HWND d) { r.closeBox(d); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        const HRESULT hr = editWallet([&](DialogRobot& robot) {
+            HWND dialog = robot.waitDialog(L"Home - WALLET");
+            ASSERT_NE(nullptr, dialog);
+            robot.type(L"Changed");
+            robot.focus(dialog, control(dialog, W::txtPasswordHint));
+            robot.type(L"changed too");
+            // No first: the dialog stays as it was.
+            if (&way == &ways[0]) {
+                confirmOk(robot, control(dialog, W::cmdOK), IDNO);
+                ASSERT_TRUE(robot.sync());
+                EXPECT_TRUE(IsWindowVisible(dialog));
+                EXPECT_EQ(L"Changed", robot.text(control(dialog, W::txtWalletName)));
+                EXPECT_EQ(L"changed too", robot.text(control(dialog, W::txtPasswordHint)));
+                EXPECT_EQ(before, fileBytes()) << "No wrote to the wallet";
+            }
+            way.leave(robot, dialog);
+            EXPECT_TRUE(robot.waitGone(dialog)) << "the dialog stayed open";
+        });
+        EXPECT_EQ(S_OK, hr);
+        EXPECT_EQ(before, fileBytes());
+    }
+}
+
+TEST_F(WalletDialog, EnterInAFieldDoesNotPressOk) {
+    fill(L"");
+    const std::string before = fileBytes();
+    editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        for (int field : {W::txtWalletName, W::txtPasswordHint}) {
+            robot.focus(dialog, control(dialog, field));
+            robot.key(VK_RETURN);
+            ASSERT_TRUE(robot.sync());
+            // Had Enter pressed OK, the confirmation would be showing by now.
+            EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Sure..."));
+            EXPECT_TRUE(IsWindowVisible(dialog));
+        }
+        robot.key(VK_ESCAPE);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(before, fileBytes());
+}
+
+TEST_F(WalletDialog, TheHintLimitStopsTypingButAStoredLongerHintIsKeptWhole) {
+    const std::wstring longHint = repeat(L"a long hint, stored through ChangePassword; ", 70);
+    ASSERT_EQ(S_OK, changePassword(L"", longHint));
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        HWND hint = control(dialog, W::txtPasswordHint);
+        EXPECT_EQ(longHint, robot.text(hint)) << "the stored hint was cut when shown";
+        robot.focus(dialog, hint);
+        robot.key(VK_END);
+        robot.type(L"xyz");
+        EXPECT_EQ(longHint, robot.text(hint)) << "typing went past the limit";
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(longHint, opened(L"WALLET", L"HINT")) << "the stored hint was cut when written back";
+
+    // Typing into it stops at 50 characters.
+    const std::wstring typed = repeat(L"0123456789", 60);
+    editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        HWND hint = control(dialog, W::txtPasswordHint);
+        robot.focus(dialog, hint);  // the whole long hint selected: typing replaces it
+        robot.type(typed);
+        EXPECT_EQ(typed.substr(0, 50), robot.text(hint));
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(typed.substr(0, 50), opened(L"WALLET", L"HINT"));
+}
+
+TEST_F(WalletDialog, AFailureWhileSavingIsShownAndTheDialogKeepsWhatWasTyped) {
+    fill(L"");
+    const std::string before = fileBytes();
+    ASSERT_TRUE(SetFileAttributesW(file().c_str(), FILE_ATTRIBUTE_READONLY));
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        robot.type(L"Renamed");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        HWND box = robot.waitBox(L"Home - WALLET");
+        ASSERT_NE(nullptr, box) << "the failure was not shown";
+        const BoxLook seen = look(box);
+        EXPECT_NE(std::wstring::npos, seen.text.find(L"read-only")) << narrow(seen.text);
+        EXPECT_EQ(LoadIconW(nullptr, IDI_EXCLAMATION), seen.icon);
+        robot.answer(box, IDOK);
+        ASSERT_TRUE(robot.sync());
+        EXPECT_TRUE(IsWindowVisible(dialog)) << "a failed save unloaded the dialog";
+        EXPECT_EQ(L"Renamed", robot.text(control(dialog, W::txtWalletName)));
+        EXPECT_EQ(before, fileBytes());
+        // Once the file can be written, the same dialog saves.
+        SetFileAttributesW(file().c_str(), FILE_ATTRIBUTE_NORMAL);
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"Renamed", opened(L"WALLET", L"NAME"));
+}
+
+TEST_F(WalletDialog, AFailureWhileLoadingComesBackFromEditWalletAndNoDialogIsShown) {
+    fill();
+    // The wallet file's name now belongs to a folder.
+    const std::wstring moved = file() + L".away";
+    ASSERT_TRUE(MoveFileW(file().c_str(), moved.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(file().c_str(), nullptr));
+    bool shown = true;
+    const HRESULT hr = editWallet([&](DialogRobot& robot) { shown = robot.sawDialogUntilDone(L"Home - WALLET"); });
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
+    EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
+    EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
+    RemoveDirectoryW(file().c_str());
+    ASSERT_TRUE(MoveFileW(moved.c_str(), file().c_str()));
+    // The next showing works again.
+    const HRESULT again = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(L"Home", robot.text(control(dialog, W::txtWalletName)));
+        robot.key(VK_ESCAPE);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(S_OK, again);
+}
+
+// A cryptography component whose sealing gives the empty text for anything.
+class EmptySealer final : public IDispatch, public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) *object = static_cast<IDispatch*>(this);
+        else if (IsEqualIID(iid, IID_IClassFactory)) *object = static_cast<IClassFactory*>(this);
+        else return *object = nullptr, E_NOINTERFACE;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+        for (UINT i = 0; i < count; ++i) ids[i] = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (result) {
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(L"");
+        }
+        return S_OK;
+    }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** object) override { return QueryInterface(iid, object); }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+// A wallet whose cryptography component cannot seal anything.
+void useEmptySealer(comkit::ComPtr<_clsWALLETA>& wallet, IDispatch* host) {
+    CLSID crypto{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"KORVEX10.clsKorvexCryptographyC", &crypto));
+    static EmptySealer sealer;
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(crypto, static_cast<IClassFactory*>(&sealer), CLSCTX_INPROC_SERVER,
+                                          REGCLS_MULTIPLEUSE, &cookie));
+    wallet.Reset();
+    const HRESULT hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                        reinterpret_cast<void**>(wallet.GetAddressOf()));
+    CoRevokeClassObject(cookie);
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_EQ(S_OK, wallet->putref_AppObject(host));
+}
+
+TEST_F(WalletDialog, AValueThatCannotBeSealedIsNotWrittenAndTheDialogSaysSo) {
+    fill(L"");
+    useEmptySealer(wallet, host.Get());
+    const std::string before = fileBytes();
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        // Nothing can be opened either: every field reads empty.
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(L"", robot.text(control(dialog, W::txtWalletName)));
+        robot.type(L"Unsealable");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        HWND box = robot.waitBox(L" - WALLET");
+        ASSERT_NE(nullptr, box) << "the dialog did not say that nothing was written";
+        EXPECT_EQ(L"A value could not be sealed, so nothing was written.", look(box).text);
+        robot.answer(box, IDOK);
+        ASSERT_TRUE(robot.sync());
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        EXPECT_EQ(L"Unsealable", robot.text(control(dialog, W::txtWalletName)));
+        robot.key(VK_ESCAPE);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(before, fileBytes()) << "an empty seal replaced stored values";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
