@@ -40,3 +40,7 @@ if [ -s "$robot_log" ]; then
 else
   echo "No message box was shown."
 fi
+
+# Pictures of the two dialogs, filled with a wallet like the demo's.
+echo
+"$root/tools/screenshots.sh" && echo "Dialog pictures: build/demo/wallet-dialog.png, build/demo/pocket-dialog.png"
