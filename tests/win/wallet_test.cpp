@@ -4,6 +4,7 @@
 // own and a robot answering the message boxes.
 #include "cardkeep_h.h"
 #include "support/box_robot.h"
+#include "support/empty_sealer.h"
 #include "support/fake_host.h"
 #include "support/test_support.h"
 
@@ -387,36 +388,8 @@ TEST_F(InitialisedWallet, LateBoundCallsBindByNameAndOrder) {
     SysFreeString(excep.bstrHelpFile);
 }
 
-// A cryptography component whose sealing fails quietly: the wallet must not
-// write the empty text over a card or a password.
-class BrokenCryptography final : public IDispatch, public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) *object = static_cast<IDispatch*>(this);
-        else if (IsEqualIID(iid, IID_IClassFactory)) *object = static_cast<IClassFactory*>(this);
-        else return *object = nullptr, E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
-        for (UINT i = 0; i < count; ++i) ids[i] = 1;
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (result) {
-            result->vt = VT_BSTR;
-            result->bstrVal = SysAllocString(L"");
-        }
-        return S_OK;
-    }
-    STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** object) override { return QueryInterface(iid, object); }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
+// With a cryptography component whose sealing fails quietly, the wallet
+// must not write the empty text over a card or a password.
 TEST_F(WalletTest, AValueThatCannotBeSealedIsNotWritten) {
     auto w = newWallet();
     {
@@ -425,15 +398,11 @@ TEST_F(WalletTest, AValueThatCannotBeSealedIsNotWritten) {
     }
     ASSERT_EQ(S_OK, setCard(w.Get(), L"Bank", L"PIN", L"1234"));
     ASSERT_EQ(S_OK, changePassword(w.Get(), L"pw", L"pw", L"hint"));
-    CLSID crypto{};
-    ASSERT_EQ(S_OK, CLSIDFromProgID(L"KORVEX10.clsKorvexCryptographyC", &crypto));
-    static BrokenCryptography broken;
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, CoRegisterClassObject(crypto, static_cast<IClassFactory*>(&broken), CLSCTX_INPROC_SERVER,
-                                          REGCLS_MULTIPLEUSE, &cookie));
     w.Reset();
-    w = newWallet();  // its components come from the broken factory now
-    CoRevokeClassObject(cookie);
+    {
+        EmptySealerScope broken;
+        w = newWallet();  // its cryptography component is the broken one
+    }
     {
         BoxRobot robot;
         ASSERT_EQ(S_OK, attach(w.Get(), host.Get()));

@@ -1,5 +1,6 @@
 // The wallet details dialog, shown by EditWallet and driven by a robot.
 #include "dialog_fixture.h"
+#include "support/empty_sealer.h"
 #include "wallet_dialog.h"
 
 #include <thread>
@@ -417,46 +418,15 @@ TEST_F(WalletDialog, AFailureWhileLoadingComesBackFromEditWalletAndNoDialogIsSho
     EXPECT_EQ(S_OK, again);
 }
 
-// A cryptography component whose sealing gives the empty text for anything.
-class EmptySealer final : public IDispatch, public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) *object = static_cast<IDispatch*>(this);
-        else if (IsEqualIID(iid, IID_IClassFactory)) *object = static_cast<IClassFactory*>(this);
-        else return *object = nullptr, E_NOINTERFACE;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
-        for (UINT i = 0; i < count; ++i) ids[i] = 1;
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (result) {
-            result->vt = VT_BSTR;
-            result->bstrVal = SysAllocString(L"");
-        }
-        return S_OK;
-    }
-    STDMETHODIMP CreateInstance(IUnknown*, REFIID iid, void** object) override { return QueryInterface(iid, object); }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
 // A wallet whose cryptography component cannot seal anything.
 void useEmptySealer(comkit::ComPtr<_clsWALLETA>& wallet, IDispatch* host) {
-    CLSID crypto{};
-    ASSERT_EQ(S_OK, CLSIDFromProgID(L"KORVEX10.clsKorvexCryptographyC", &crypto));
-    static EmptySealer sealer;
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, CoRegisterClassObject(crypto, static_cast<IClassFactory*>(&sealer), CLSCTX_INPROC_SERVER,
-                                          REGCLS_MULTIPLEUSE, &cookie));
     wallet.Reset();
-    const HRESULT hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
-                                        reinterpret_cast<void**>(wallet.GetAddressOf()));
-    CoRevokeClassObject(cookie);
+    HRESULT hr = E_FAIL;
+    {
+        testsupport::EmptySealerScope broken;
+        hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                              reinterpret_cast<void**>(wallet.GetAddressOf()));
+    }
     ASSERT_EQ(S_OK, hr);
     ASSERT_EQ(S_OK, wallet->putref_AppObject(host));
 }
