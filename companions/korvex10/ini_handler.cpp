@@ -11,13 +11,8 @@ namespace {
 using comkit::Bstr;
 using comkit::fail;
 
-HRESULT copyOut(std::wstring_view text, BSTR* out) {
-    if (!out) return E_POINTER;
-    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, L"Out of memory.");
-}
-
-std::wstring_view view(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+using comkit::copyOut;
+using comkit::view;
 
 // Dates are stored as local time text that sorts and reads the same in
 // every locale.

@@ -15,13 +15,8 @@ namespace {
 using comkit::Bstr;
 using comkit::fail;
 
-HRESULT copyOut(const std::wstring& text, BSTR* out) {
-    if (!out) return E_POINTER;
-    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, L"Out of memory.");
-}
-
-std::wstring_view view(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+using comkit::copyOut;
+using comkit::view;
 
 HRESULT lowerCase(const comkit::Variant& value, std::wstring& text) {
     Bstr converted;

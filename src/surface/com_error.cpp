@@ -75,6 +75,12 @@ HRESULT CallScope::done(HRESULT hr) const {
     return hr;
 }
 
+HRESULT copyOut(std::wstring_view text, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, L"Out of memory.");
+}
+
 HRESULT toText(const VARIANT& value, Bstr& text) {
     VARIANT converted;
     VariantInit(&converted);

@@ -113,6 +113,12 @@ private:
 // automation callers convert results to strings.
 HRESULT toText(const VARIANT& value, Bstr& text);
 
+// A caller's string as text (a null BSTR is the empty text).
+inline std::wstring_view view(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
+
+// Hands a copy of text to a caller's out-parameter.
+HRESULT copyOut(std::wstring_view text, BSTR* out);
+
 class UniqueHandle {
 public:
     UniqueHandle() = default;
