@@ -7,6 +7,12 @@
 #
 # A bench program takes `--csv FILE` and writes `size,op,median_us,p95_us,n`
 # there; what it prints on stdout is shown as it runs.
+#
+# wallet_bench runs once per wallet size (one process each, so no size
+# inherits another's caches), its rows gathered in wallet_bench.csv; then
+# bench/wallet_bench.vbs measures late-bound calls from cscript
+# (wallet_vbs.csv). The last table sets each wallet operation beside the
+# same work done by the platform's profile functions (profile_<op> rows).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/wine-env.sh"
@@ -36,9 +42,56 @@ mapfile -t dlls < <(find "$CARDKEEP_WINBIN" -maxdepth 1 -name '*.dll' | sort)
 "$root/tools/register.sh" "${dlls[@]}"
 
 status=0
+# The wallet lower-cases its root; a work folder spelled in lower case on
+# disk keeps Wine's case-insensitive path search out of the figures.
+work="$out/work"
+wallet_sizes=(${CARDKEEP_BENCH_SIZES:-100 1000 10000 100000})
+vbs_cards=10000
 for exe in "${programs[@]}"; do
   name=$(basename "$exe" .exe)
   rm -f "$out/$name.csv"
+  if [ "$name" = wallet_bench ]; then
+    rm -rf "$work" && mkdir -p "$work"
+    : >"$out/$name.txt"
+    echo "size,op,median_us,p95_us,n" >"$out/$name.csv"
+    for size in "${wallet_sizes[@]}"; do
+      echo "== $name --size $size"
+      # No display: a message box, were one to appear, returns at once.
+      if env -u DISPLAY "$WINE" "$exe" --size "$size" --dir "$(winpath "$work")" \
+          --csv "$(winpath "$out")\\$name-$size.csv" </dev/null | tr -d '\r' | tee -a "$out/$name.txt" &&
+          [ -f "$out/$name-$size.csv" ]; then
+        tail -n +2 "$out/$name-$size.csv" | tr -d '\r' >>"$out/$name.csv"
+        rm -f "$out/$name-$size.csv"
+      else
+        echo "bench: $name --size $size failed"
+        status=1
+      fi
+    done
+    echo "== wallet_bench.vbs ($vbs_cards cards, late bound from cscript)"
+    rm -f "$out/wallet_vbs.csv"
+    mkdir -p "$work/vbs"
+    line=
+    if env -u DISPLAY "$WINE" "$exe" --size $vbs_cards --prepare "$(winpath "$work/vbs")" </dev/null | tr -d '\r'; then
+      line=$(QZENVSLOCALPRO="$(winpath "$work/vbs")" env -u DISPLAY "$WINE" cscript //nologo \
+        "$(winpath "$root/bench/wallet_bench.vbs")" $vbs_cards </dev/null | tr -d '\r' | tee "$out/wallet_vbs.txt" |
+        grep '^RESULT' || true)
+    fi
+    if [ -n "$line" ]; then
+      echo "$line"
+      field() { echo "$line" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
+      {
+        echo "size,op,calls_per_s,n"
+        echo "$(field cards),vbs_getcard,$(field getcard_per_s),$(field getcard_n)"
+        echo "$(field cards),vbs_setcard,$(field setcard_per_s),$(field setcard_n)"
+      } >"$out/wallet_vbs.csv"
+    else
+      cat "$out/wallet_vbs.txt" 2>/dev/null || true
+      echo "bench: wallet_bench.vbs failed"
+      status=1
+    fi
+    rm -rf "$work"
+    continue
+  fi
   echo "== $name"
   if ! "$WINE" "$exe" --csv "$(winpath "$out")\\$name.csv" </dev/null | tr -d '\r' | tee "$out/$name.txt"; then
     echo "bench: $name failed"
@@ -51,10 +104,37 @@ echo "== figures (microseconds per operation; CSV in build/bench/)"
 printf '%-12s %9s  %-8s %12s %12s %6s\n' program size op median_us p95_us n
 for exe in "${programs[@]}"; do
   program=$(basename "$exe" .exe)
+  [ "$program" = wallet_bench ] && continue  # its own table follows
   csv="$out/$program.csv"
   [ -f "$csv" ] || continue
   tail -n +2 "$csv" | tr -d '\r' | while IFS=, read -r size op median p95 n; do
     printf '%-12s %9s  %-8s %12s %12s %6s\n' "$program" "$size" "$op" "$median" "$p95" "$n"
   done
 done
+
+wallet_csv="$out/wallet_bench.csv"
+if [ -f "$wallet_csv" ]; then
+  echo
+  echo "== wallet: cardkeep / platform profile functions (microseconds per call, ratio of medians)"
+  tr -d '\r' <"$wallet_csv" | awk -F, '
+    NR > 1 { key = $1 "," $2; med[key] = $3; p95[key] = $4; if ($2 !~ /^profile_/) { order[++n] = key } }
+    END {
+      printf "%9s  %-16s %10s %10s %12s %12s %8s\n", "cards", "op", "median", "p95", "profile_med", "profile_p95", "ratio"
+      for (i = 1; i <= n; i++) {
+        split(order[i], f, ",")
+        anchor = f[1] ",profile_" f[2]
+        if (anchor in med && med[anchor] > 0)
+          printf "%9s  %-16s %10s %10s %12s %12s %8.3f\n", f[1], f[2], med[order[i]], p95[order[i]], med[anchor], p95[anchor], med[order[i]] / med[anchor]
+        else
+          printf "%9s  %-16s %10s %10s %12s %12s %8s\n", f[1], f[2], med[order[i]], p95[order[i]], "-", "-", "-"
+      }
+    }'
+fi
+if [ -f "$out/wallet_vbs.csv" ]; then
+  echo
+  echo "== wallet from VBScript (late bound, calls per second)"
+  tail -n +2 "$out/wallet_vbs.csv" | while IFS=, read -r size op rate n; do
+    printf '%9s  %-12s %10s calls/s  (n=%s)\n' "$size" "$op" "$rate" "$n"
+  done
+fi
 exit $status

@@ -277,13 +277,21 @@ std::wstring hammerValue(int i) {
 // has exactly the value some finished or unfinished write gave it.
 TEST_F(IniFileTest, AWriterKilledMidWriteLeavesAWholeFile) {
     std::mt19937 random(12345);
+    {
+        Ini ini(path);
+        ASSERT_EQ(S_OK, ini.set(L"Kept", L"card", L"never rewritten"));
+    }
     for (int round = 0; round < 8; ++round) {
         comkit::UniqueHandle child = spawnSelf(L"--hammer \"" + path + L"\"");
         ASSERT_TRUE(child.valid());
         Sleep(150 + random() % 250);
         TerminateProcess(child.get(), 9);
         WaitForSingleObject(child.get(), INFINITE);
+        // The file is never missing, not even for a moment in the middle of
+        // a replacement.
+        ASSERT_TRUE(fileExists(path)) << "round " << round;
         Ini ini(path);
+        EXPECT_EQ(L"never rewritten", ini.get(L"Kept", L"card")) << "round " << round;
         const auto keys = ini.keys(L"Hammer");
         for (const auto& key : keys) {
             const std::wstring value = ini.get(L"Hammer", key);

@@ -3,6 +3,8 @@
 #include "com_error.h"
 #include "win_text.h"
 
+#include <aclapi.h>
+
 namespace korvex::ini {
 namespace {
 
@@ -30,6 +32,24 @@ LONGLONG fileIndex(HANDLE file) {
     IoStatus io{};
     if (!query || query(file, &io, &index, sizeof index, kFileInternalInformation) < 0) return 0;
     return index.QuadPart;
+}
+
+// A file given permissions of its own (not inherited from its folder) keeps
+// them across a write, as a replacement in place would; the new file gets
+// inherited ones by itself. Best effort: the content matters more.
+void keepPermissions(const std::wstring& from, const std::wstring& to) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (dacl && GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                              nullptr);
+    LocalFree(descriptor);
 }
 
 bool isMissing(DWORD error) {
@@ -273,30 +293,25 @@ HRESULT IniFile::replaceWith(const std::wstring& temp) {
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
         return comkit::fail(E_ACCESSDENIED, L"The file " + path_ + L" is read-only and is not changed.");
     }
-    // Keeps the file's attributes and security; retried while a reader or
-    // a scanner holds the file open for a moment.
+    // One rename over the old file, so that a reader, or a crash at any
+    // moment, finds the old file or the new one and never none. ReplaceFileW
+    // does not promise that: under Wine it moves the old file away and
+    // deletes it before moving the new one in, and a writer killed between
+    // the two left no wallet at all. The old file's attributes are kept.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept))
+        SetFileAttributesW(temp.c_str(), attributes & kKept);
+    keepPermissions(path_, temp);
+    // Retried while a reader or a scanner holds the file open for a moment.
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (ReplaceFileW(path_.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-            return S_OK;
+        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return S_OK;
         error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
         Sleep(20);
     }
-    switch (error) {
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
-        // The old file is already out of the way under another name or
-        // gone; the new content must still take its place.
-        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return S_OK;
-        return failIo(GetLastError(), L"cannot be replaced");
-    case ERROR_FILE_NOT_FOUND:
-        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) return S_OK;
-        return failIo(GetLastError(), L"cannot be created");
-    default:
-        return failIo(error, L"cannot be replaced");
-    }
+    return failIo(error, L"cannot be replaced");
 }
 
 }  // namespace korvex::ini

@@ -1,0 +1,709 @@
+// What a wallet of one size costs through the wallet's published interface,
+// early bound as a compiled host calls it, next to the same work done by the
+// platform's profile functions on a plain file of the same shape (the file a
+// host would keep instead of a wallet). One process per size, so no size
+// inherits another's caches or heap.
+//
+//   wallet_bench --size N [--csv FILE] [--dir FOLDER] [--seed N]
+//   wallet_bench --size N --prepare ROOT   (only writes the wallet of N cards
+//                                            under ROOT for wallet_bench.vbs)
+//
+// Cards live in pockets of 100. Figures are per operation in microseconds;
+// the table (with the ratio cardkeep / profile functions) goes to stdout, the
+// CSV (size,op,median_us,p95_us,n) to FILE. Operations measured by the
+// profile functions are named profile_<op>; part_<what> rows split a
+// wallet operation into its pieces, to read the figures, not to compare.
+#include "cardkeep_h.h"
+#include "com_types.h"
+#include "late_bound.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using comkit::Bstr;
+using comkit::ComPtr;
+using comkit::Variant;
+using outside::LateBound;
+
+constexpr int kCardsPerPocket = 100;
+constexpr int kGets = 2000;
+constexpr int kGetWarmup = 200;
+// The host whose wallet is measured; wallet_bench.vbs uses the same one.
+constexpr const wchar_t* kProduct = L"Bench";
+constexpr const wchar_t* kTitle = L"WalletBench";
+constexpr LONG kMajor = 1;
+constexpr LONG kMinor = 0;
+constexpr const wchar_t* kWalletKey = L"kbTorVan";
+
+struct Figure {
+    long long size;
+    std::string op;
+    double median;
+    double p95;
+    size_t n;
+};
+
+class Clock {
+public:
+    Clock() { QueryPerformanceFrequency(&frequency_); }
+    long long now() const {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return t.QuadPart;
+    }
+    double micros(long long from, long long to) const {
+        return static_cast<double>(to - from) * 1e6 / static_cast<double>(frequency_.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER frequency_{};
+};
+
+double percentile(std::vector<double>& samples, double p) {
+    std::sort(samples.begin(), samples.end());
+    if (samples.empty()) return 0;
+    size_t rank = static_cast<size_t>(p / 100.0 * static_cast<double>(samples.size()) + 0.999999);
+    rank = std::clamp<size_t>(rank, 1, samples.size());
+    return samples[rank - 1];
+}
+
+Figure summarise(long long size, const std::string& op, std::vector<double> samples) {
+    const double median = percentile(samples, 50);
+    const double p95 = percentile(samples, 95);
+    return {size, op, median, p95, samples.size()};
+}
+
+std::string narrow(std::wstring_view s) {
+    std::string out;
+    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::wstring lastError() {
+    ComPtr<IErrorInfo> info;
+    Bstr description;
+    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(description.put());
+    return std::wstring(description.view());
+}
+
+// Figures from a component that does not do its job are worth nothing: the
+// first failure ends the run.
+[[noreturn]] void die(const std::string& what, HRESULT hr) {
+    fprintf(stderr, "wallet_bench: %s failed (0x%08lX) %s\n", what.c_str(), static_cast<unsigned long>(hr),
+            narrow(lastError()).c_str());
+    exit(1);
+}
+
+void check(HRESULT hr, const std::string& what) {
+    if (FAILED(hr)) die(what, hr);
+}
+
+// Names and texts that wallet_bench.vbs computes the same way.
+std::wstring pocketName(long long card) {
+    wchar_t name[32];
+    swprintf(name, 32, L"Pocket%05lld", card / kCardsPerPocket);
+    return name;
+}
+std::wstring cardName(long long card) {
+    wchar_t name[32];
+    swprintf(name, 32, L"card%06lld", card);
+    return name;
+}
+std::wstring information(long long card) { return L"information of card " + std::to_wstring(card); }
+
+// The host application object: the four members the wallet asks for.
+class Host final : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        static const wchar_t* const members[] = {L"ProductName", L"Title", L"Major", L"Minor"};
+        HRESULT hr = S_OK;
+        for (UINT i = 0; i < count; ++i) {
+            ids[i] = DISPID_UNKNOWN;
+            for (int m = 0; m < 4; ++m)
+                if (_wcsicmp(names[i], members[m]) == 0) ids[i] = m + 1;
+            if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+        }
+        return hr;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (!result) return E_POINTER;
+        VariantInit(result);
+        switch (id) {
+        case 1: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kProduct); return S_OK;
+        case 2: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kTitle); return S_OK;
+        case 3: result->vt = VT_I4; result->lVal = kMajor; return S_OK;
+        case 4: result->vt = VT_I4; result->lVal = kMinor; return S_OK;
+        default: return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+
+private:
+    ~Host() = default;
+    LONG refs_ = 1;
+};
+
+class Sealer {
+public:
+    Sealer() {
+        ComPtr<IDispatch> object;
+        check(outside::create(L"KORVEX10.clsKorvexCryptographyC", object), "creating the cryptography component");
+        crypto_ = LateBound(std::move(object));
+    }
+    std::wstring seal(const std::wstring& plain) {
+        Bstr text(plain), key(kWalletKey);
+        BSTR textVariable = text.get(), keyVariable = key.get();
+        VARIANT_BOOL flag = VARIANT_TRUE;
+        VARIANT a, b, c;
+        a.vt = VT_BYREF | VT_BSTR;
+        a.pbstrVal = &textVariable;
+        b.vt = VT_BYREF | VT_BSTR;
+        b.pbstrVal = &keyVariable;
+        c.vt = VT_BYREF | VT_BOOL;
+        c.pboolVal = &flag;
+        Variant result;
+        check(crypto_.call(L"Encrypt", {a, b, c}, result), "sealing a card");
+        if (result.vt() != VT_BSTR) die("sealing a card (not text)", E_UNEXPECTED);
+        return std::wstring(result.get()->bstrVal, SysStringLen(result.get()->bstrVal));
+    }
+
+private:
+    LateBound crypto_;
+};
+
+bool writeUtf16File(const std::wstring& path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* bytes = reinterpret_cast<const char*>(text.data());
+    const size_t total = text.size() * sizeof(wchar_t);
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < total) {
+        DWORD put = 0;
+        ok = WriteFile(file, bytes + done, static_cast<DWORD>(std::min<size_t>(total - done, 1u << 24)), &put, nullptr) &&
+             put > 0;
+        done += put;
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+// The file in the INI component's own form (UTF-16LE with a BOM, CRLF
+// lines), written at once: storing 100,000 cards one durable SetCard at a
+// time would take hours. The sealed values are real, so GetCard opens them.
+std::wstring walletText(long long cards, const std::vector<std::wstring>& sealed, const std::wstring& sealedName) {
+    std::wstring text;
+    text.reserve(static_cast<size_t>(cards) * (sealed.empty() ? 64 : sealed[0].size() + 16) + 256);
+    text += L'\xFEFF';
+    text += L"[WALLET]\r\nNOW=2026-01-01 00:00:00\r\nNAME=" + sealedName + L"\r\n";
+    for (long long k = 0; k < cards; ++k) {
+        if (k % kCardsPerPocket == 0) text += L"[" + pocketName(k) + L"]\r\n";
+        text += cardName(k) + L"=" + sealed[static_cast<size_t>(k)] + L"\r\n";
+    }
+    return text;
+}
+
+void makeFolders(const std::wstring& root) {
+    std::wstring path = root;
+    CreateDirectoryW(path.c_str(), nullptr);
+    for (const std::wstring& part : {std::wstring(kProduct), std::wstring(kTitle),
+                                     std::to_wstring(kMajor) + L"." + std::to_wstring(kMinor)}) {
+        path += L"\\" + part;
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+}
+
+std::wstring walletPathUnder(const std::wstring& root) {
+    return root + L"\\" + kProduct + L"\\" + kTitle + L"\\" + std::to_wstring(kMajor) + L"." +
+           std::to_wstring(kMinor) + L"\\wallet.cdw";
+}
+
+// Each card's sealed value, and the file text of the whole wallet.
+struct Built {
+    std::vector<std::wstring> sealed;
+    std::wstring text;
+    double sealSeconds = 0;
+};
+
+Built build(long long cards) {
+    const Clock clock;
+    Sealer sealer;
+    Built b;
+    b.sealed.reserve(static_cast<size_t>(cards));
+    const long long t0 = clock.now();
+    for (long long k = 0; k < cards; ++k) b.sealed.push_back(sealer.seal(information(k)));
+    b.sealSeconds = clock.micros(t0, clock.now()) / 1e6;
+    b.text = walletText(cards, b.sealed, sealer.seal(L"Bench wallet"));
+    return b;
+}
+
+ComPtr<_clsWALLETA> openWallet(IDispatch* host) {
+    ComPtr<_clsWALLETA> wallet;
+    check(CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                           reinterpret_cast<void**>(wallet.GetAddressOf())),
+          "creating cardkeep.clsWALLETA");
+    check(wallet->putref_AppObject(host), "assigning AppObject");
+    return wallet;
+}
+
+// Enough writes for a steady median without rewriting a large file for
+// minutes.
+int writesFor(long long cards) {
+    if (cards <= 1000) return 100;
+    if (cards <= 10000) return 40;
+    return 12;
+}
+int listsFor(long long cards) { return cards <= 10000 ? 100 : 20; }
+
+class Bench {
+public:
+    Bench(long long cards, unsigned seed, const std::wstring& folder)
+        : cards_(cards), random_(seed ^ static_cast<unsigned long long>(cards)), anyCard_(0, cards - 1),
+          folder_(folder) {}
+
+    void run(std::vector<Figure>& figures) {
+        const Built built = build(cards_);
+        printf("built %lld cards (sealing took %.2f s)\n", cards_, built.sealSeconds);
+        sealed_ = built.sealed;
+        const std::wstring root = folder_ + L"\\root";
+        makeFolders(root);
+        walletPath_ = walletPathUnder(root);
+        profilePath_ = folder_ + L"\\profile.ini";
+        // The wallet file exists before the wallet looks, so no first-run box.
+        if (!writeUtf16File(walletPath_, built.text)) die("writing the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+        if (!writeUtf16File(profilePath_, built.text)) die("writing the profile file", HRESULT_FROM_WIN32(GetLastError()));
+        SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
+
+        ComPtr<Host> host;
+        host.Attach(new Host());
+        ComPtr<_clsWALLETA> wallet = openWallet(host.Get());
+
+        gets(wallet.Get(), figures);
+        replaces(wallet.Get(), figures);
+        adds(wallet.Get(), figures);
+        initialises(wallet.Get(), figures);
+        lists(figures);
+        readBack(host.Get());
+        wallet.Reset();
+        DeleteFileW(walletPath_.c_str());
+        DeleteFileW(profilePath_.c_str());
+    }
+
+private:
+    std::wstring getCard(_clsWALLETA* wallet, BSTR pocket, BSTR card) {
+        BSTR p = pocket, c = card;
+        Bstr result;
+        check(wallet->GetCard(&p, &c, result.put()), "GetCard");
+        return std::wstring(result.view());
+    }
+
+    std::wstring profileGet(const std::wstring& section, const std::wstring& key) {
+        std::wstring buffer(4096, L'\0');
+        const DWORD n = GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
+                                                 static_cast<DWORD>(buffer.size()), profilePath_.c_str());
+        buffer.resize(n);
+        return buffer;
+    }
+
+    void gets(_clsWALLETA* wallet, std::vector<Figure>& figures) {
+        std::vector<double> samples;
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            const long long k = anyCard_(random_);
+            Bstr pocket(pocketName(k)), card(cardName(k));
+            const long long t0 = clock_.now();
+            const std::wstring got = getCard(wallet, pocket.get(), card.get());
+            const double us = clock_.micros(t0, clock_.now());
+            if (got != information(k)) die("GetCard of " + narrow(cardName(k)) + " (wrong information)", E_FAIL);
+            if (i >= kGetWarmup) samples.push_back(us);
+        }
+        figures.push_back(summarise(cards_, "getcard", std::move(samples)));
+
+        samples.clear();
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            const long long k = anyCard_(random_);
+            const std::wstring section = pocketName(k), key = cardName(k);
+            const long long t0 = clock_.now();
+            const std::wstring got = profileGet(section, key);
+            const double us = clock_.micros(t0, clock_.now());
+            if (got != sealed_[static_cast<size_t>(k)]) die("GetPrivateProfileStringW of " + narrow(key), E_FAIL);
+            if (i >= kGetWarmup) samples.push_back(us);
+        }
+        figures.push_back(summarise(cards_, "profile_getcard", std::move(samples)));
+        parts(figures);
+    }
+
+    // Where a GetCard's time goes: the INI component's lookup and the
+    // cryptography component's Decrypt, each called by name on its own as
+    // the wallet calls them. Not part of the comparison, only its reading.
+    void parts(std::vector<Figure>& figures) {
+        ComPtr<IDispatch> object;
+        check(outside::create(L"KORVEX10.clsKorvexINIFileHandler1A", object), "creating the INI component");
+        LateBound ini(std::move(object));
+        check(ini.assignText(L"Path", walletPath_), "assigning Path");
+        std::vector<double> samples;
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            const long long k = anyCard_(random_);
+            const std::wstring section = pocketName(k), key = cardName(k);
+            const long long t0 = clock_.now();
+            check(ini.assignText(L"Section", section), "assigning Section");
+            check(ini.assignText(L"Key", key), "assigning Key");
+            Variant value;
+            check(ini.read(L"Value", value), "reading Value");
+            const double us = clock_.micros(t0, clock_.now());
+            if (i >= kGetWarmup) samples.push_back(us);
+        }
+        figures.push_back(summarise(cards_, "part_ini_lookup", std::move(samples)));
+
+        ComPtr<IDispatch> cryptoObject;
+        check(outside::create(L"KORVEX10.clsKorvexCryptographyC", cryptoObject), "creating the cryptography component");
+        LateBound crypto(std::move(cryptoObject));
+        samples.clear();
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            const long long k = anyCard_(random_);
+            Bstr text(sealed_[static_cast<size_t>(k)]), key(kWalletKey);
+            BSTR textVariable = text.get(), keyVariable = key.get();
+            VARIANT_BOOL flag = VARIANT_TRUE;
+            VARIANT a, b, c;
+            a.vt = VT_BYREF | VT_BSTR;
+            a.pbstrVal = &textVariable;
+            b.vt = VT_BYREF | VT_BSTR;
+            b.pbstrVal = &keyVariable;
+            c.vt = VT_BYREF | VT_BOOL;
+            c.pboolVal = &flag;
+            Variant result;
+            const long long t0 = clock_.now();
+            check(crypto.call(L"Decrypt", {a, b, c}, result), "Decrypt");
+            const double us = clock_.micros(t0, clock_.now());
+            if (i >= kGetWarmup) samples.push_back(us);
+        }
+        figures.push_back(summarise(cards_, "part_decrypt", std::move(samples)));
+    }
+
+    void replaces(_clsWALLETA* wallet, std::vector<Figure>& figures) {
+        const int writes = writesFor(cards_);
+        std::vector<double> samples;
+        for (int i = 0; i < writes; ++i) {
+            const long long k = anyCard_(random_);
+            Bstr pocket(pocketName(k)), card(cardName(k)), info(L"replaced information " + std::to_wstring(i));
+            BSTR p = pocket.get(), c = card.get(), n = info.get();
+            LONG ok = 0;
+            const long long t0 = clock_.now();
+            check(wallet->SetCard(&p, &c, &n, &ok), "SetCard replacing a card");
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            if (ok != 1) die("SetCard replacing a card (result not 1)", E_FAIL);
+            lastReplaced_ = k;
+            lastReplacedText_ = std::wstring(info.view());
+        }
+        figures.push_back(summarise(cards_, "setcard_replace", std::move(samples)));
+
+        samples.clear();
+        for (int i = 0; i < writes; ++i) {
+            const long long k = anyCard_(random_);
+            // Another card's sealed value: the same length, never the value there.
+            const std::wstring& value = sealed_[static_cast<size_t>((k + 1) % cards_)];
+            const std::wstring section = pocketName(k), key = cardName(k);
+            const long long t0 = clock_.now();
+            if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), profilePath_.c_str()))
+                die("WritePrivateProfileStringW replacing a key", HRESULT_FROM_WIN32(GetLastError()));
+            samples.push_back(clock_.micros(t0, clock_.now()));
+        }
+        figures.push_back(summarise(cards_, "profile_setcard_replace", std::move(samples)));
+        ioFloor(figures);
+    }
+
+    // The floor under a durable replacement of a file this size: write the
+    // bytes beside it, flush them to the disk and rename them over it, as
+    // the INI component does, without any of its in-memory work. SetCard
+    // minus this is what the component itself costs.
+    void ioFloor(std::vector<Figure>& figures) {
+        std::wstring text;
+        {
+            HANDLE file = CreateFileW(walletPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE) die("reading the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+            LARGE_INTEGER size{};
+            GetFileSizeEx(file, &size);
+            text.resize(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t));
+            DWORD got = 0;
+            ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &got, nullptr);
+            CloseHandle(file);
+        }
+        const std::wstring copy = folder_ + L"\\floor.cdw", temp = copy + L".~tmp";
+        if (!writeUtf16File(copy, text)) die("writing the floor file", HRESULT_FROM_WIN32(GetLastError()));
+        std::vector<double> samples;
+        for (int i = 0; i < writesFor(cards_); ++i) {
+            const long long t0 = clock_.now();
+            HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD put = 0;
+            const bool ok = file != INVALID_HANDLE_VALUE &&
+                            WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &put, nullptr) &&
+                            FlushFileBuffers(file);
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            if (!ok || !MoveFileExW(temp.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                die("the durable replacement of the floor file", HRESULT_FROM_WIN32(GetLastError()));
+            samples.push_back(clock_.micros(t0, clock_.now()));
+        }
+        figures.push_back(summarise(cards_, "part_durable_io", std::move(samples)));
+        DeleteFileW(copy.c_str());
+    }
+
+    void adds(_clsWALLETA* wallet, std::vector<Figure>& figures) {
+        const int writes = writesFor(cards_);
+        std::vector<double> samples;
+        for (int i = 0; i < writes; ++i) {
+            const long long k = anyCard_(random_);
+            Bstr pocket(pocketName(k)), card(L"extra" + std::to_wstring(i)), info(information(cards_ + i));
+            BSTR p = pocket.get(), c = card.get(), n = info.get();
+            LONG ok = 0;
+            const long long t0 = clock_.now();
+            check(wallet->SetCard(&p, &c, &n, &ok), "SetCard adding a card");
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            if (ok != 1) die("SetCard adding a card (result not 1)", E_FAIL);
+            lastAddedPocket_ = std::wstring(pocket.view());
+            lastAddedCard_ = std::wstring(card.view());
+            lastAddedText_ = std::wstring(info.view());
+        }
+        figures.push_back(summarise(cards_, "setcard_add", std::move(samples)));
+
+        samples.clear();
+        for (int i = 0; i < writes; ++i) {
+            const long long k = anyCard_(random_);
+            const std::wstring section = pocketName(k), key = L"extra" + std::to_wstring(i);
+            const std::wstring& value = sealed_[static_cast<size_t>(k)];
+            const long long t0 = clock_.now();
+            if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), profilePath_.c_str()))
+                die("WritePrivateProfileStringW adding a key", HRESULT_FROM_WIN32(GetLastError()));
+            samples.push_back(clock_.micros(t0, clock_.now()));
+        }
+        figures.push_back(summarise(cards_, "profile_setcard_add", std::move(samples)));
+    }
+
+    // Each InitialiseWallet stamps the wallet's time (a durable write of the
+    // whole file when the second has changed since the last stamp).
+    void initialises(_clsWALLETA* wallet, std::vector<Figure>& figures) {
+        const int n = cards_ <= 10000 ? 20 : 8;
+        std::vector<double> samples;
+        for (int i = 0; i < n; ++i) {
+            const long long t0 = clock_.now();
+            check(wallet->InitialiseWallet(), "InitialiseWallet");
+            samples.push_back(clock_.micros(t0, clock_.now()));
+        }
+        figures.push_back(summarise(cards_, "initialise", std::move(samples)));
+    }
+
+    static LONG countOf(const VARIANT& v) {
+        Variant converted;
+        if (FAILED(VariantChangeType(converted.put(), const_cast<VARIANT*>(&v), 0, VT_I4))) return -1;
+        return converted.get()->lVal;
+    }
+
+    void lists(std::vector<Figure>& figures) {
+        ComPtr<IDispatch> object;
+        check(outside::create(L"KORVEX10.clsKorvexINIFileHandler1A", object), "creating the INI component");
+        LateBound ini(std::move(object));
+        check(ini.assignText(L"Path", walletPath_), "assigning Path");
+        const long long pockets = (cards_ + kCardsPerPocket - 1) / kCardsPerPocket;
+        const int n = listsFor(cards_);
+
+        const auto enumerate = [&](const wchar_t* member) {
+            Variant list, count;
+            VARIANT a, b;
+            a.vt = VT_BYREF | VT_VARIANT;
+            a.pvarVal = list.get();
+            b.vt = VT_BYREF | VT_VARIANT;
+            b.pvarVal = count.get();
+            Variant result;
+            check(ini.call(member, {a, b}, result), narrow(member));
+            return countOf(*count.get());
+        };
+
+        std::vector<double> samples;
+        enumerate(L"EnumerateAllSections");  // the first call loads the file
+        for (int i = 0; i < n; ++i) {
+            const long long t0 = clock_.now();
+            const LONG got = enumerate(L"EnumerateAllSections");
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            if (got != pockets + 1) die("EnumerateAllSections (wrong count " + std::to_string(got) + ")", E_FAIL);
+        }
+        figures.push_back(summarise(cards_, "list_pockets", std::move(samples)));
+
+        samples.clear();
+        std::wstring buffer(1 << 20, L'\0');
+        for (int i = 0; i < n; ++i) {
+            const long long t0 = clock_.now();
+            const DWORD got = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                             profilePath_.c_str());
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            long long names = 0;
+            for (DWORD c = 0; c < got; ++c) names += buffer[c] == L'\0';
+            if (names != pockets + 1) die("GetPrivateProfileSectionNamesW (wrong count)", E_FAIL);
+        }
+        figures.push_back(summarise(cards_, "profile_list_pockets", std::move(samples)));
+
+        samples.clear();
+        std::uniform_int_distribution<long long> anyPocket(0, pockets - 1);
+        for (int i = 0; i < n; ++i) {
+            const long long k = anyPocket(random_) * kCardsPerPocket;
+            check(ini.assignText(L"Section", pocketName(k)), "assigning Section");
+            const long long t0 = clock_.now();
+            const LONG got = enumerate(L"EnumerateCurrentSection");
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            if (got < std::min<long long>(kCardsPerPocket, cards_ - k)) die("EnumerateCurrentSection (too few)", E_FAIL);
+        }
+        figures.push_back(summarise(cards_, "list_cards", std::move(samples)));
+
+        samples.clear();
+        for (int i = 0; i < n; ++i) {
+            const long long k = anyPocket(random_) * kCardsPerPocket;
+            const std::wstring section = pocketName(k);
+            const long long t0 = clock_.now();
+            const DWORD got = GetPrivateProfileStringW(section.c_str(), nullptr, L"", buffer.data(),
+                                                       static_cast<DWORD>(buffer.size()), profilePath_.c_str());
+            samples.push_back(clock_.micros(t0, clock_.now()));
+            long long names = 0;
+            for (DWORD c = 0; c < got; ++c) names += buffer[c] == L'\0';
+            if (names < std::min<long long>(kCardsPerPocket, cards_ - k)) die("listing a section's keys", E_FAIL);
+        }
+        figures.push_back(summarise(cards_, "profile_list_cards", std::move(samples)));
+    }
+
+    // The writes must really be in the file: a second wallet reads them back.
+    void readBack(IDispatch* host) {
+        ComPtr<_clsWALLETA> other = openWallet(host);
+        Bstr pocket(pocketName(lastReplaced_)), card(cardName(lastReplaced_));
+        if (getCard(other.Get(), pocket.get(), card.get()) != lastReplacedText_) die("reading back a replaced card", E_FAIL);
+        Bstr addedPocket(lastAddedPocket_), addedCard(lastAddedCard_);
+        if (getCard(other.Get(), addedPocket.get(), addedCard.get()) != lastAddedText_)
+            die("reading back an added card", E_FAIL);
+    }
+
+    const Clock clock_;
+    long long cards_;
+    std::mt19937_64 random_;
+    std::uniform_int_distribution<long long> anyCard_;
+    std::wstring folder_, walletPath_, profilePath_;
+    std::vector<std::wstring> sealed_;
+    long long lastReplaced_ = 0;
+    std::wstring lastReplacedText_, lastAddedPocket_, lastAddedCard_, lastAddedText_;
+};
+
+void printTable(const std::vector<Figure>& figures) {
+    printf("%9s  %-16s %12s %12s %14s %14s %9s\n", "cards", "op", "median_us", "p95_us", "profile_med_us",
+           "profile_p95_us", "ratio");
+    for (const Figure& f : figures) {
+        if (f.op.rfind("profile_", 0) == 0) continue;
+        const Figure* anchor = nullptr;
+        for (const Figure& g : figures)
+            if (g.op == "profile_" + f.op) anchor = &g;
+        if (anchor)
+            printf("%9lld  %-16s %12.1f %12.1f %14.1f %14.1f %9.3f\n", f.size, f.op.c_str(), f.median, f.p95,
+                   anchor->median, anchor->p95, anchor->median > 0 ? f.median / anchor->median : 0.0);
+        else
+            printf("%9lld  %-16s %12.1f %12.1f %14s %14s %9s\n", f.size, f.op.c_str(), f.median, f.p95, "-", "-", "-");
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring csvPath, prepareRoot, workDir;
+    long long cards = 1000;
+    unsigned seed = 20240601;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--csv" && i + 1 < argc) {
+            csvPath = argv[++i];
+        } else if (arg == L"--size" && i + 1 < argc) {
+            cards = wcstoll(argv[++i], nullptr, 10);
+        } else if (arg == L"--seed" && i + 1 < argc) {
+            seed = static_cast<unsigned>(wcstoul(argv[++i], nullptr, 10));
+        } else if (arg == L"--dir" && i + 1 < argc) {
+            workDir = argv[++i];
+        } else if (arg == L"--prepare" && i + 1 < argc) {
+            prepareRoot = argv[++i];
+        } else {
+            fprintf(stderr, "usage: wallet_bench --size N [--csv FILE] [--dir FOLDER] [--seed N] | --size N --prepare ROOT\n");
+            return 2;
+        }
+    }
+    if (cards < 1) {
+        fprintf(stderr, "wallet_bench: --size takes a positive count of cards\n");
+        return 2;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+
+    if (!prepareRoot.empty()) {
+        const Built built = build(cards);
+        makeFolders(prepareRoot);
+        const std::wstring path = walletPathUnder(prepareRoot);
+        if (!writeUtf16File(path, built.text)) die("writing the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+        printf("prepared %lld cards in %s\n", cards, narrow(path).c_str());
+        CoUninitialize();
+        return 0;
+    }
+
+    // The wallet lower-cases its root, and Wine finds a path whose case
+    // differs from the disk's by reading each such folder: a mixed-case
+    // root (the temporary folder's AppData) adds that search to every file
+    // access, which Windows does not have. bench.sh passes a lower-case --dir.
+    if (workDir.empty()) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        workDir = temp;
+    }
+    while (!workDir.empty() && (workDir.back() == L'\\' || workDir.back() == L'/')) workDir.pop_back();
+    CreateDirectoryW(workDir.c_str(), nullptr);
+    const std::wstring folder = workDir + L"\\cardkeep-wallet-bench-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+
+    std::vector<Figure> figures;
+    Bench(cards, seed, folder).run(figures);
+    printTable(figures);
+    fflush(stdout);
+    CoUninitialize();
+    RemoveDirectoryW((folder + L"\\root\\" + kProduct + L"\\" + kTitle + L"\\1.0").c_str());
+    RemoveDirectoryW((folder + L"\\root\\" + kProduct + L"\\" + kTitle).c_str());
+    RemoveDirectoryW((folder + L"\\root\\" + kProduct).c_str());
+    RemoveDirectoryW((folder + L"\\root").c_str());
+    RemoveDirectoryW(folder.c_str());
+
+    if (!csvPath.empty()) {
+        FILE* csv = _wfopen(csvPath.c_str(), L"w");
+        if (!csv) {
+            fprintf(stderr, "wallet_bench: cannot write %s\n", narrow(csvPath).c_str());
+            return 1;
+        }
+        fprintf(csv, "size,op,median_us,p95_us,n\n");
+        for (const Figure& f : figures)
+            fprintf(csv, "%lld,%s,%.1f,%.1f,%zu\n", f.size, f.op.c_str(), f.median, f.p95, f.n);
+        fclose(csv);
+    }
+    return 0;
+}

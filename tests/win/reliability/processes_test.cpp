@@ -1,0 +1,359 @@
+// Several processes on one wallet: a writer killed at random moments, and
+// two writers with a reader all at once. The child processes are this test
+// program again, started with a mode switch (see wmain).
+#include "reliability.h"
+
+#include "support/box_robot.h"
+
+#include <random>
+#include <set>
+
+using comkit::UniqueHandle;
+using namespace testsupport;
+
+namespace reliability {
+namespace {
+
+const std::wstring kProduct = L"Ledger", kTitle = L"LedgerPro";
+constexpr int kMajor = 3, kMinor = 10;
+
+// The crash writer's cards: iteration i writes one of 4 x 13 cards, with a
+// value that names the iteration, so any value on disk tells which write
+// put it there. Lengths vary so that files of different sizes are replaced.
+std::wstring crashPocket(long long i) { return L"Crash" + std::to_wstring(i % 4); }
+std::wstring crashCard(long long i) { return L"c" + std::to_wstring(i % 13); }
+std::wstring crashValue(long long i) {
+    return L"#" + std::to_wstring(i) + L" " + std::wstring(static_cast<size_t>(20 + (i * 37) % 300), L'\u00e9') +
+           L"\U0001F511";
+}
+
+std::wstring storeValue(const std::wstring& who, int i) {
+    return who + L" card " + std::to_wstring(i) + L" " + std::wstring(static_cast<size_t>(i % 40), L'x');
+}
+std::wstring storePocket(int i) { return L"Shared" + std::to_wstring(i % 5); }
+
+// Cards written before the children start; nobody else may change them.
+std::map<std::pair<std::wstring, std::wstring>, std::wstring> keptCards() {
+    std::map<std::pair<std::wstring, std::wstring>, std::wstring> cards;
+    for (int i = 0; i < 10; ++i)
+        cards[{L"Keep", L"k" + std::to_wstring(i)}] = L"kept value " + std::to_wstring(i) + L" \u20ac";
+    return cards;
+}
+
+HRESULT attachOwnHost(Wallet& w) {
+    HRESULT hr = w.create();
+    if (FAILED(hr)) return hr;
+    auto host = FakeHost::make(kProduct, kTitle, kMajor, kMinor);
+    return w.attach(host.Get());
+}
+
+void appendLine(HANDLE file, const std::wstring& line) {
+    const std::string bytes = narrow(line) + "\n";
+    DWORD put = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    FlushFileBuffers(file);
+}
+
+class Processes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = useRoot(dir.path() + L"\\Root");
+        file = walletFile(root, kProduct, kTitle, kMajor, kMinor);
+        prepareWallet(file);
+        Wallet w;
+        ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
+        for (const auto& [where, info] : kept) ASSERT_EQ(S_OK, w.set(where.first, where.second, info));
+    }
+
+    // The kept cards still read exactly; returns how many did not.
+    int checkKept(Wallet& w) {
+        int lost = 0;
+        for (const auto& [where, info] : kept) {
+            std::wstring got;
+            EXPECT_EQ(S_OK, w.get(where.first, where.second, got));
+            if (got != info) {
+                ++lost;
+                ADD_FAILURE() << "kept card " << narrow(where.second) << " reads \"" << narrow(got) << "\"";
+            }
+        }
+        return lost;
+    }
+
+    TempDir dir{L"rel-proc"};
+    std::wstring root, file;
+    const std::map<std::pair<std::wstring, std::wstring>, std::wstring> kept = keptCards();
+};
+
+struct Report {
+    std::wstring pocket, card, value;
+};
+
+// Whole lines of the writer's report; a line the kill cut short is not a report.
+std::vector<Report> readReports(const std::wstring& path) {
+    const std::string bytes = readBytes(path);
+    std::vector<Report> out;
+    size_t start = 0;
+    for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::wstring line = narrowToWide(bytes.substr(start, end - start));
+        const size_t a = line.find(L'\t'), b = line.find(L'\t', a + 1);
+        if (a == std::wstring::npos || b == std::wstring::npos) {
+            ADD_FAILURE() << "malformed report line: " << bytes.substr(start, end - start);
+            continue;
+        }
+        out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+    }
+    return out;
+}
+
+long long iterationOf(const std::wstring& value) {
+    if (value.size() < 2 || value[0] != L'#') return -1;
+    return std::wcstoll(value.c_str() + 1, nullptr, 10);
+}
+
+// A writer is killed 100 times at random moments, mostly while it is inside
+// SetCard, sometimes while it is still starting. After each kill the wallet
+// must open, hold exactly the values whose SetCard had returned (the one
+// write in flight may have landed or not, but whole), and nothing else.
+TEST_F(Processes, AWriterKilledAtRandomLosesNoReturnedCard) {
+    constexpr int kRounds = 100;
+    std::mt19937 random(20261209);
+    std::map<std::pair<std::wstring, std::wstring>, std::wstring> expected;
+    Tally& t = tally("crash: writer killed at random");
+    BoxRobot robot;  // a missing wallet would warn; none may appear
+    for (int round = 0; round < kRounds; ++round) {
+        Counted run("crash: writer killed at random");
+        const long long first = static_cast<long long>(round) * 1000000;
+        const std::wstring reportPath = dir.file(L"report" + std::to_wstring(round) + L".txt");
+        const std::wstring readyName = L"Local\\ckrel-ready-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                       std::to_wstring(round);
+        UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+        UniqueHandle child = spawnSelf(L"--crash-writer \"" + reportPath + L"\" " + std::to_wstring(first) + L" " +
+                                       readyName);
+        ASSERT_TRUE(child.valid());
+        if (round % 10 == 9) {
+            // Killed while starting or initialising the wallet.
+            Sleep(random() % 400);
+        } else {
+            HANDLE both[] = {ready.get(), child.get()};
+            const DWORD which = WaitForMultipleObjects(2, both, FALSE, 60000);
+            ASSERT_EQ(WAIT_OBJECT_0, which) << "the writer ended or hung before its first card";
+            Sleep(random() % 60);
+        }
+        TerminateProcess(child.get(), 9);
+        WaitForSingleObject(child.get(), INFINITE);
+
+        const std::vector<Report> reports = readReports(reportPath);
+        long long last = first - 1;
+        for (const Report& r : reports) {
+            const long long i = iterationOf(r.value);
+            EXPECT_EQ(last + 1, i) << "reports out of order";
+            EXPECT_EQ(crashValue(i), r.value);
+            last = i;
+            expected[{r.pocket, r.card}] = r.value;
+        }
+        const long long inFlight = last + 1;
+        const std::pair<std::wstring, std::wstring> inFlightCard{crashPocket(inFlight), crashCard(inFlight)};
+
+        if (!fileExists(file)) t.cardsLost += static_cast<long long>(kept.size() + expected.size());
+        ASSERT_TRUE(fileExists(file)) << "round " << round << ": the wallet file is gone";
+        Wallet w;
+        ASSERT_EQ(S_OK, attachOwnHost(w)) << "round " << round << ": " << narrow(errorDescription());
+        t.cardsLost += checkKept(w);
+        for (auto& [where, value] : expected) {
+            std::wstring got;
+            EXPECT_EQ(S_OK, w.get(where.first, where.second, got));
+            if (got == value) continue;
+            if (where == inFlightCard && got == crashValue(inFlight)) {
+                value = got;  // the unreported write landed whole
+                continue;
+            }
+            ++t.cardsLost;
+            ADD_FAILURE() << "round " << round << ": " << narrow(where.first) << "/" << narrow(where.second)
+                          << " reads \"" << narrow(got.substr(0, 20)) << "\" instead of \"" << narrow(value.substr(0, 20))
+                          << "\"";
+        }
+        // A first write of a card that was in flight may have landed too.
+        if (!expected.count(inFlightCard)) {
+            std::wstring got;
+            EXPECT_EQ(S_OK, w.get(inFlightCard.first, inFlightCard.second, got));
+            EXPECT_TRUE(got.empty() || got == crashValue(inFlight)) << "a broken value: " << narrow(got.substr(0, 20));
+            if (!got.empty()) expected[inFlightCard] = got;
+        }
+        w.object.Reset();
+
+        // Nothing else: every card on disk is a kept card or one the writer wrote.
+        const Listing listing = listWallet(file);
+        ASSERT_TRUE(listing.ok) << "round " << round << ": the wallet cannot be listed";
+        for (const auto& [pocket, cards] : listing.cards) {
+            for (const auto& card : cards) {
+                if (pocket == L"WALLET") continue;
+                EXPECT_TRUE(kept.count({pocket, card}) || expected.count({pocket, card}))
+                    << "round " << round << ": an unknown card " << narrow(pocket) << "/" << narrow(card);
+            }
+        }
+        EXPECT_EQ(kept.size() + expected.size(), [&] {
+            size_t n = 0;
+            for (const auto& [pocket, cards] : listing.cards) n += pocket == L"WALLET" ? 0 : cards.size();
+            return n;
+        }());
+    }
+    EXPECT_GE(expected.size(), 26u) << "the writers wrote too little for the rounds to mean anything";
+    EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
+}
+
+// Two writers store 500 cards each while a reader reads known cards and
+// lists the pockets all the time: no call of the reader fails or sees a
+// broken value, and afterwards all 1,000 cards are there exactly.
+TEST_F(Processes, TwoWritersAndAReaderAtOnceLoseNothing) {
+    Counted run("concurrency: 2 writers x 500 + reader");
+    Tally& t = tally("concurrency: 2 writers x 500 + reader");
+    BoxRobot robot;
+    const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+    const std::wstring readyName = L"Local\\ckrel-reader-ready-" + tag, stopName = L"Local\\ckrel-reader-stop-" + tag;
+    UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
+    const std::wstring readsPath = dir.file(L"reads.txt");
+    UniqueHandle reader = spawnSelf(L"--reader " + readyName + L" " + stopName + L" \"" + readsPath + L"\"");
+    ASSERT_TRUE(reader.valid());
+    HANDLE first[] = {ready.get(), reader.get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, first, FALSE, 60000)) << "the reader did not start";
+
+    UniqueHandle a = spawnSelf(L"--store a 500"), b = spawnSelf(L"--store b 500");
+    ASSERT_TRUE(a.valid() && b.valid());
+    HANDLE writers[] = {a.get(), b.get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, writers, TRUE, 300000)) << "the writers did not finish";
+    SetEvent(stop.get());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.get(), 60000));
+    for (HANDLE h : {a.get(), b.get(), reader.get()}) {
+        DWORD code = 99;
+        GetExitCodeProcess(h, &code);
+        EXPECT_EQ(0u, code) << "a child reported failures (writer: the count of failed SetCard; reader: of bad reads)";
+    }
+    const std::string reads = readBytes(readsPath);
+    EXPECT_GT(std::atoi(reads.c_str()), 1) << "the reader did not read while the writers wrote";
+
+    Wallet w;
+    ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
+    t.cardsLost += checkKept(w);
+    for (const wchar_t* who : {L"a", L"b"}) {
+        for (int i = 0; i < 500; ++i) {
+            std::wstring got;
+            EXPECT_EQ(S_OK, w.get(storePocket(i), who + std::to_wstring(i), got));
+            if (got != storeValue(who, i)) {
+                ++t.cardsLost;
+                ADD_FAILURE() << narrow(who) << i << " reads \"" << narrow(got) << "\"";
+            }
+        }
+    }
+    w.object.Reset();
+    const Listing listing = listWallet(file);
+    ASSERT_TRUE(listing.ok);
+    size_t shared = 0;
+    for (const auto& [pocket, cards] : listing.cards)
+        if (pocket.rfind(L"Shared", 0) == 0) shared += cards.size();
+    EXPECT_EQ(1000u, shared) << "cards appeared or vanished";
+    EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
+}
+
+}  // namespace
+
+// The crash writer: SetCard in a loop, reporting each card only after its
+// SetCard returned, and signalling once the first report is on disk.
+int crashWriterChild(int argc, wchar_t** argv) {
+    if (argc < 3) return 90;
+    UniqueHandle report(CreateFileW(argv[0], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (!report.valid()) return 91;
+    const long long first = std::wcstoll(argv[1], nullptr, 10);
+    UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]));
+    Wallet w;
+    if (FAILED(attachOwnHost(w))) return 92;
+    for (long long i = first;; ++i) {
+        LONG result = 0;
+        if (FAILED(w.set(crashPocket(i), crashCard(i), crashValue(i), &result)) || result != 1) return 93;
+        appendLine(report.get(), crashPocket(i) + L"\t" + crashCard(i) + L"\t" + crashValue(i));
+        if (i == first && ready.valid()) SetEvent(ready.get());
+    }
+}
+
+// A writer of the concurrency scenario; the exit code counts failed writes.
+int storeChild(int argc, wchar_t** argv) {
+    if (argc < 2) return 90;
+    const std::wstring who = argv[0];
+    const int count = _wtoi(argv[1]);
+    Wallet w;
+    if (FAILED(attachOwnHost(w))) return 92;
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        LONG result = 0;
+        const HRESULT hr = w.set(storePocket(i), who + std::to_wstring(i), storeValue(who, i), &result);
+        if (FAILED(hr) || result != 1) {
+            std::fprintf(stderr, "SetCard %ls%d: 0x%08lx %ls\n", who.c_str(), i, static_cast<unsigned long>(hr),
+                         errorDescription().c_str());
+            ++failures;
+        }
+    }
+    return std::min(failures, 89);
+}
+
+// The reader: until told to stop, reads every kept card and one card of
+// each writer, and lists the pockets. Each card is either not yet written
+// (the empty text) or exact; a failed call or another value counts.
+int readerChild(int argc, wchar_t** argv) {
+    if (argc < 3) return 90;
+    UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[0]));
+    UniqueHandle stop(OpenEventW(SYNCHRONIZE, FALSE, argv[1]));
+    if (!ready.valid() || !stop.valid()) return 91;
+    Wallet w;
+    if (FAILED(attachOwnHost(w))) return 92;
+    const auto kept = keptCards();
+    const std::wstring file = walletFile(useRoot([] {
+        wchar_t value[MAX_PATH] = {};
+        GetEnvironmentVariableW(L"QZENVSLOCALPRO", value, MAX_PATH);
+        return std::wstring(value);
+    }()), kProduct, kTitle, kMajor, kMinor);
+    outside::LateBound ini;
+    {
+        comkit::ComPtr<IDispatch> object;
+        if (FAILED(outside::create(L"KORVEX10.clsKorvexINIFileHandler1A", object))) return 93;
+        ini = outside::LateBound(object);
+    }
+    if (FAILED(ini.assignText(L"Path", file))) return 94;
+    int failures = 0, loops = 0;
+    auto bad = [&](const char* what, const std::wstring& detail) {
+        std::fprintf(stderr, "reader: %s %ls (%ls)\n", what, detail.c_str(), errorDescription().c_str());
+        ++failures;
+    };
+    for (int i = 0; WaitForSingleObject(stop.get(), 0) == WAIT_TIMEOUT; ++i) {
+        for (const auto& [where, info] : kept) {
+            std::wstring got;
+            if (FAILED(w.get(where.first, where.second, got))) bad("GetCard failed", where.second);
+            else if (got != info) bad("kept card changed", got);
+        }
+        for (const wchar_t* who : {L"a", L"b"}) {
+            const int n = i % 500;
+            std::wstring got;
+            if (FAILED(w.get(storePocket(n), who + std::to_wstring(n), got))) bad("GetCard failed", who);
+            else if (!got.empty() && got != storeValue(who, n)) bad("broken value", got);
+        }
+        comkit::Variant list, count, result;
+        VARIANT l, c;
+        VariantInit(&l);
+        VariantInit(&c);
+        l.vt = c.vt = VT_BYREF | VT_VARIANT;
+        l.pvarVal = list.get();
+        c.pvarVal = count.get();
+        if (FAILED(ini.call(L"EnumerateAllSections", {l, c}, result))) bad("EnumerateAllSections failed", L"");
+        else if (list.vt() != (VT_ARRAY | VT_VARIANT) || count.vt() != VT_I4 || count.get()->lVal < 2)
+            bad("the pockets are missing", L"");
+        ++loops;
+        if (loops == 1) SetEvent(ready.get());
+        if (failures > 50) break;
+    }
+    UniqueHandle out(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::string text = std::to_string(loops);
+    DWORD put = 0;
+    WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+    return std::min(failures, 89);
+}
+
+}  // namespace reliability

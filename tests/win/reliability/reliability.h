@@ -1,0 +1,84 @@
+// Shared pieces of the reliability suite: the wallet driven early bound
+// from a test or a child process, wallet files prepared without the
+// missing-wallet warning, and the tally behind the closing summary table.
+#pragma once
+
+#include "cardkeep_h.h"
+#include "support/fake_host.h"
+#include "support/test_support.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+using comkit::ComPtr;
+
+// One wallet object and the calls the suite makes on it.
+struct Wallet {
+    ComPtr<_clsWALLETA> object;
+
+    // Creates the object; an empty object means creation failed (hr says why).
+    HRESULT create();
+    HRESULT attach(IDispatch* host);
+    HRESULT set(const std::wstring& pocket, const std::wstring& card, const std::wstring& info, LONG* result = nullptr);
+    HRESULT get(const std::wstring& pocket, const std::wstring& card, std::wstring& info);
+};
+
+// The thread's error object as a host sees it after a failed call.
+struct CallerError {
+    std::wstring source, description;
+};
+CallerError callerError(IUnknown* object);
+
+// A failed call with a description a user can act on, from the wallet.
+void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention = {});
+
+// The wallet root given to the component through its environment variable,
+// already in the lower case the wallet uses for it.
+std::wstring useRoot(const std::wstring& root);
+std::wstring walletFolder(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
+                          int minor);
+std::wstring walletFile(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
+                        int minor);
+// Makes the folders and a wallet file with a stamp only, as a host's earlier
+// run leaves it, so that initialisation shows no message box.
+void prepareWallet(const std::wstring& file);
+
+// All pockets and their cards as the INI component lists them.
+struct Listing {
+    bool ok = false;
+    std::map<std::wstring, std::vector<std::wstring>> cards;
+};
+Listing listWallet(const std::wstring& file);
+
+// Rows of the summary printed when the suite ends.
+struct Tally {
+    int runs = 0;
+    int failures = 0;
+    long long cardsLost = 0;
+};
+Tally& tally(const std::string& scenario);
+
+// Counts one run of a scenario, and a failure if any check inside failed.
+class Counted {
+public:
+    explicit Counted(const std::string& scenario);
+    ~Counted();
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+private:
+    Tally& tally_;
+    int failedBefore_;
+};
+
+// Child-process entry points (arguments after the mode switch).
+int crashWriterChild(int argc, wchar_t** argv);
+int storeChild(int argc, wchar_t** argv);
+int readerChild(int argc, wchar_t** argv);
+
+std::wstring narrowToWide(const std::string& s);
+
+}  // namespace reliability
