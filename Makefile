@@ -1,6 +1,6 @@
 # Two commands matter: `make demo` and `make test`. Each installs what is
 # missing, configures and builds first.
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench fuzz dist clean
 
 BUILD   := build
 JOBS    ?= $(shell nproc)
@@ -46,6 +46,9 @@ bench: build
 
 fuzz: build
 	tools/fuzz.sh
+
+dist: build
+	tools/dist.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -22,6 +22,7 @@ need=(
   "/usr/include/gtest/gtest.h libgtest-dev"
   "/usr/bin/clang++-14 clang-14"
   "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev"
+  "/usr/bin/wixl wixl"
 )
 
 missing=()

@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# The 64-bit installer package round trip under Wine's msiexec, in a copy of
+# the test prefix with the machine-wide registration removed first, so that
+# only the package's own registry entries can make the object creatable:
+# install, create the wallet from a script and store and read a card, break
+# the installation and repair it, uninstall, and nothing of ours is left.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tools/wine-env.sh"
+bin=$CARDKEEP_WINBIN
+# The round trip runs the 64-bit libraries; where the tests run the 32-bit
+# build, the machine may have no 64-bit Wine: skipped (CTest code 77).
+[ "$CARDKEEP_BITS" = 64 ] || { echo "skipped: the installer round trip needs the 64-bit Wine"; exit 77; }
+
+"$root/tools/dist.sh" || { echo "FAIL: tools/dist.sh"; exit 1; }
+msi=$root/build/dist/cardkeep-1.0.0.6-x64.msi
+msi32=$root/build/dist/cardkeep-1.0.0.6-x86.msi
+
+copy="$root/build/prefix-installer"
+rm -rf "$copy"
+cp -a "$WINEPREFIX" "$copy"
+export WINEPREFIX=$copy
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
+trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1; rm -rf "$copy"' EXIT
+
+failures=0
+check() { # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+ours() { # prints every registry line of ours under a root key
+  "$WINE" reg query "$1" /s </dev/null 2>/dev/null | tr -d '\r' |
+    grep -iE 'cardkeep|KORVEX|716DC6BE|882AFD46|5E1C3617|89EC6600|CAC86727|23F3DF47|21694C0D|66204B70|063E9C33|6A3403B6|4F346DD0' || true
+}
+value() { # key, value name ("" for the default): prints the value's data
+  local out
+  if [ -z "$2" ]; then out=$("$WINE" reg query "$1" /ve </dev/null 2>/dev/null)
+  else out=$("$WINE" reg query "$1" /v "$2" </dev/null 2>/dev/null); fi
+  tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
+}
+winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
+msiexec() { # action option, further options: the package follows the action
+  "$WINE" msiexec "$1" "$(winpath "$msi")" "${@:2}" </dev/null >/dev/null 2>&1
+}
+msiexec32() { "$WINE" msiexec "$1" "$(winpath "$msi32")" "${@:2}" </dev/null >/dev/null 2>&1; }
+
+installed="$copy/drive_c/Program Files/cardkeep"
+installed32="$copy/drive_c/Program Files (x86)/cardkeep"
+progfiles='C:\Program Files\cardkeep'
+classes='HKLM\Software\Classes'
+clsid='{5E1C3617-B9BD-4E6F-BEAF-6CDB5847416D}'
+libid='{716DC6BE-B16B-4285-91FF-3E776C234667}'
+iid='{882AFD46-C7DC-4EE6-9910-980D3578685D}'
+
+# A host stores a card and reads it back through the installed libraries:
+# creating the wallet also creates both companions by their ProgIDs. The
+# wallet file is made first, so the first-run box never appears; without a
+# display any box would return at once anyway.
+data="$copy/wallets"
+mkdir -p "$data/Ledger/LedgerPro/3.10"
+script="$copy/card.vbs"
+cat >"$script" <<'VBS'
+Class LedgerHost
+    Public Property Get ProductName: ProductName = "Ledger": End Property
+    Public Property Get Title: Title = "LedgerPro": End Property
+    Public Property Get Major: Major = 3: End Property
+    Public Property Get Minor: Minor = 10: End Property
+End Class
+On Error Resume Next
+Dim wallet, pocket, card, info, got
+Set wallet = CreateObject("cardkeep.clsWALLETA")
+If Err.Number <> 0 Then WScript.Echo "no object: " & Hex(Err.Number) & " " & Err.Description: WScript.Quit 2
+Set wallet.AppObject = New LedgerHost
+pocket = "Bank": card = "Visa": info = "4111 1111 1111 1111 exp 12/29"
+If wallet.SetCard(pocket, card, info) <> 1 Then WScript.Echo "SetCard did not return 1"
+got = wallet.GetCard(pocket, card)
+If Err.Number <> 0 Then WScript.Echo "failed: " & Hex(Err.Number) & " " & Err.Description: WScript.Quit 3
+WScript.Echo "card " & got
+WScript.Echo "path " & wallet.WalletPath
+VBS
+: >"$data/Ledger/LedgerPro/3.10/wallet.cdw"
+card_output() {
+  QZENVSLOCALPRO=$(winpath "$data") DISPLAY='' "$WINE" cscript //nologo "$(winpath "$script")" </dev/null 2>&1 | tr -d '\r'
+}
+stores_card() {
+  local out; out=$(card_output)
+  grep -qx 'card 4111 1111 1111 1111 exp 12/29' <<<"$out" && grep -qi '^path .*wallet\.cdw$' <<<"$out" ||
+    { printf 'script said:\n%s\n' "$out"; return 1; }
+}
+cannot_create() { local out; out=$(card_output); grep -q '^no object: ' <<<"$out"; }
+
+"$WINE" "$bin/cardkeep-register.exe" /u </dev/null >/dev/null 2>&1
+check "with the machine registration removed nothing of ours is registered" test -z "$(ours "$classes")"
+check "and a script cannot create the wallet" cannot_create
+
+msiexec /i /qn
+check "msiexec /i installs the package" test $? -eq 0
+for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  check "$dll is installed in Program Files" cmp -s "$bin/$dll" "$installed/$dll"
+done
+check "the class's server is the installed cardkeep.dll" \
+  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
+check "the class is apartment-threaded" \
+  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" = Apartment
+check "the ProgID names the class" test "$(value "$classes\\cardkeep.clsWALLETA\\CLSID" '')" = "$clsid"
+check "the type library 9.0 is registered at the installed file" \
+  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
+check "the interface is marshalled by the type library marshaler" \
+  test "$(value "$classes\\Interface\\$iid\\ProxyStubClsid32" '')" = '{00020424-0000-0000-C000-000000000046}'
+check "the interface names its type library version" test "$(value "$classes\\Interface\\$iid\\TypeLib" Version)" = 9.0
+check "the run-time companion's class points at the installed file" \
+  test "$(value "$classes\\CLSID\\{23F3DF47-9BB6-41B5-AC3E-D7F35C0A39EB}\\InprocServer32" '')" = "$progfiles\\KORVEX11.dll"
+check "a script stores and reads a card through the installed libraries" stores_card
+sealed() { # the card is in the file, and its information is not there in plain text
+  local text
+  text=$(iconv -f utf-16 -t utf-8 "$data/Ledger/LedgerPro/3.10/wallet.cdw" 2>/dev/null ||
+         cat "$data/Ledger/LedgerPro/3.10/wallet.cdw")
+  grep -q '^Visa=' <<<"$text" && ! grep -q '4111' <<<"$text"
+}
+check "the card is stored sealed in the wallet file" sealed
+check "the product is listed as installed" \
+  grep -q 'cardkeep (64-bit)' <<<"$(ours 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')"
+
+# The 32-bit package installs beside the 64-bit one: its files and its
+# classes land in the 32-bit views, and taking it away again leaves the
+# 64-bit installation working. (The 32-bit libraries cannot run here.)
+msiexec32 /i /qn
+check "msiexec /i installs the 32-bit package beside the 64-bit one" test $? -eq 0
+for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  check "32-bit $dll is installed in Program Files (x86)" cmp -s "$root/build/win32/bin/$dll" "$installed32/$dll"
+done
+check "the 32-bit class's server is the 32-bit cardkeep.dll" \
+  test "$(value "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+check "the 32-bit type library is registered at the 32-bit file" \
+  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+check "the 64-bit class still points at the 64-bit file" \
+  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
+# The filter below sees the 32-bit package's entries while it is installed.
+seen=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
+check "the 32-bit package's classes and interfaces are in the 32-bit view" \
+  test "$(grep -ciE '^HKEY.*Wow6432Node\\(CLSID|Interface)' <<<"$seen")" -ge 6
+msiexec32 /x /qn
+check "msiexec /x uninstalls the 32-bit package" test $? -eq 0
+check "the 32-bit install folder is gone" test ! -e "$installed32"
+# Wine shares the type library key between the two views (as Windows does):
+# Wow6432Node\TypeLib shows the 64-bit package's entries, which stay.
+left=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
+[ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
+check "nothing of the 32-bit package is left in the registry" test -z "$left"
+check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
+check "the 64-bit type library path stays" \
+  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
+check "the 64-bit installation still works" stores_card
+
+# Repair: a deleted library and a deleted ProgID come back. Wine 8's msiexec
+# does not implement /f (it takes neither a product code nor a package
+# there), so the repair is asked for with the properties that /famus stands
+# for, which is also what Windows does with them.
+rm -f "$installed/cardkeep.dll"
+"$WINE" reg delete "$classes\\cardkeep.clsWALLETA" /f </dev/null >/dev/null 2>&1
+check "the breakage took effect" cannot_create
+msiexec /i REINSTALL=ALL REINSTALLMODE=amus /qn
+check "a repair (REINSTALL=ALL REINSTALLMODE=amus) succeeds" test $? -eq 0
+check "the repair restores cardkeep.dll" cmp -s "$bin/cardkeep.dll" "$installed/cardkeep.dll"
+check "the repair restores the ProgID" test "$(value "$classes\\cardkeep.clsWALLETA\\CLSID" '')" = "$clsid"
+check "a script stores and reads a card after the repair" stores_card
+
+msiexec /x /qn
+check "msiexec /x uninstalls the package" test $? -eq 0
+check "the libraries are gone" test ! -e "$installed/KORVEX11.dll" -a ! -e "$installed/KORVEX10.dll" -a ! -e "$installed/cardkeep.dll"
+check "the install folder is gone" test ! -e "$installed"
+left=$(ours "$classes"; ours 'HKCU\Software\Classes')
+[ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
+check "nothing of ours is left in the machine's or the user's classes" test -z "$left"
+check "the product is no longer listed as installed" \
+  test -z "$(ours 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')"
+check "a script cannot create the wallet after the uninstall" cannot_create
+
+echo "checks: failed $failures"
+exit $((failures != 0))

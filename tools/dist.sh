@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the two Windows Installer packages from the built DLLs:
+#   build/dist/cardkeep-1.0.0.6-x86.msi  from build/win32/bin
+#   build/dist/cardkeep-1.0.0.6-x64.msi  from build/win64/bin
+# Both come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
+# tool is needed. A package is only built when its three DLLs are there, and
+# a missing one is an error: a package without its libraries is worthless.
+# Usage: tools/dist.sh [x86|x64]...   (default: both)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+version=1.0.0.6
+out=$root/build/dist
+wixl=${WIXL:-wixl}
+command -v "$wixl" >/dev/null || { echo "dist: wixl not found (tools/setup.sh installs it)" >&2; exit 1; }
+
+arches=("$@")
+[ ${#arches[@]} -gt 0 ] || arches=(x86 x64)
+mkdir -p "$out"
+# wixl takes a file's Source relative to the working folder and rejects an
+# absolute one, so it runs from the top of the tree with relative paths.
+cd "$root"
+for arch in "${arches[@]}"; do
+  case $arch in
+    x86) bin=build/win32/bin ;;
+    x64) bin=build/win64/bin ;;
+    *) echo "dist: unknown platform $arch (x86 or x64)" >&2; exit 2 ;;
+  esac
+  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+    [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
+  done
+  msi=$out/cardkeep-$version-$arch.msi
+  # Written beside the target and renamed, so a failed build never leaves a
+  # half-written package under the final name.
+  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" -o "$msi.tmp" installer/cardkeep.wxs
+  mv -f "$msi.tmp" "$msi"
+  echo "dist: $msi"
+done
