@@ -10,6 +10,7 @@
 //   add      one durable write adding a key to an existing section
 // Figures are per operation in microseconds; the table goes to stdout, the
 // CSV (size,op,median_us,p95_us,n) to FILE.
+#include "bench_figures.h"
 #include "com_types.h"
 #include "late_bound.h"
 
@@ -32,45 +33,6 @@ constexpr int kKeysPerSection = 100;
 constexpr int kLookups = 2000;
 constexpr int kLookupWarmup = 200;
 constexpr int kOpens = 5;
-
-struct Figure {
-    long long size;
-    const char* op;
-    double median;
-    double p95;
-    size_t n;
-};
-
-class Clock {
-public:
-    Clock() { QueryPerformanceFrequency(&frequency_); }
-    long long now() const {
-        LARGE_INTEGER t;
-        QueryPerformanceCounter(&t);
-        return t.QuadPart;
-    }
-    double micros(long long from, long long to) const {
-        return static_cast<double>(to - from) * 1e6 / static_cast<double>(frequency_.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER frequency_{};
-};
-
-// Nearest-rank percentile of the samples (sorted here).
-double percentile(std::vector<double>& samples, double p) {
-    std::sort(samples.begin(), samples.end());
-    if (samples.empty()) return 0;
-    size_t rank = static_cast<size_t>(p / 100.0 * static_cast<double>(samples.size()) + 0.999999);
-    rank = std::clamp<size_t>(rank, 1, samples.size());
-    return samples[rank - 1];
-}
-
-Figure summarise(long long size, const char* op, std::vector<double> samples) {
-    const double median = percentile(samples, 50);
-    const double p95 = percentile(samples, 95);
-    return {size, op, median, p95, samples.size()};
-}
 
 std::wstring sectionName(long long index) {
     wchar_t name[32];
@@ -305,7 +267,7 @@ int wmain(int argc, wchar_t** argv) {
         benchSize(folder, keys, seed, figures);
         for (size_t i = first; i < figures.size(); ++i) {
             const Figure& f = figures[i];
-            printf("%9lld  %-8s %12.1f %12.1f %6zu\n", f.size, f.op, f.median, f.p95, f.n);
+            printf("%9lld  %-8s %12.1f %12.1f %6zu\n", f.size, f.op.c_str(), f.median, f.p95, f.n);
         }
         fflush(stdout);
     }
@@ -319,7 +281,7 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
         fprintf(csv, "size,op,median_us,p95_us,n\n");
-        for (const Figure& f : figures) fprintf(csv, "%lld,%s,%.1f,%.1f,%zu\n", f.size, f.op, f.median, f.p95, f.n);
+        for (const Figure& f : figures) fprintf(csv, "%lld,%s,%.1f,%.1f,%zu\n", f.size, f.op.c_str(), f.median, f.p95, f.n);
         fclose(csv);
     }
     return 0;

@@ -13,6 +13,7 @@
 // CSV (size,op,median_us,p95_us,n) to FILE. Operations measured by the
 // profile functions are named profile_<op>; part_<what> rows split a
 // wallet operation into its pieces, to read the figures, not to compare.
+#include "bench_figures.h"
 #include "cardkeep_h.h"
 #include "com_types.h"
 #include "late_bound.h"
@@ -42,44 +43,6 @@ constexpr const wchar_t* kTitle = L"WalletBench";
 constexpr LONG kMajor = 1;
 constexpr LONG kMinor = 0;
 constexpr const wchar_t* kWalletKey = L"kbTorVan";
-
-struct Figure {
-    long long size;
-    std::string op;
-    double median;
-    double p95;
-    size_t n;
-};
-
-class Clock {
-public:
-    Clock() { QueryPerformanceFrequency(&frequency_); }
-    long long now() const {
-        LARGE_INTEGER t;
-        QueryPerformanceCounter(&t);
-        return t.QuadPart;
-    }
-    double micros(long long from, long long to) const {
-        return static_cast<double>(to - from) * 1e6 / static_cast<double>(frequency_.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER frequency_{};
-};
-
-double percentile(std::vector<double>& samples, double p) {
-    std::sort(samples.begin(), samples.end());
-    if (samples.empty()) return 0;
-    size_t rank = static_cast<size_t>(p / 100.0 * static_cast<double>(samples.size()) + 0.999999);
-    rank = std::clamp<size_t>(rank, 1, samples.size());
-    return samples[rank - 1];
-}
-
-Figure summarise(long long size, const std::string& op, std::vector<double> samples) {
-    const double median = percentile(samples, 50);
-    const double p95 = percentile(samples, 95);
-    return {size, op, median, p95, samples.size()};
-}
 
 std::string narrow(std::wstring_view s) {
     std::string out;

@@ -5,40 +5,23 @@
 # install, create the wallet from a script and store and read a card, break
 # the installation and repair it, uninstall, and nothing of ours is left.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/tools/wine-env.sh"
-bin=$CARDKEEP_WINBIN
+source "$(dirname "$0")/../../tools/wine-env.sh"
 # The round trip runs the 64-bit libraries; where the tests run the 32-bit
 # build, the machine may have no 64-bit Wine: skipped (CTest code 77).
 [ "$CARDKEEP_BITS" = 64 ] || { echo "skipped: the installer round trip needs the 64-bit Wine"; exit 77; }
 
+root=$(cd "$(dirname "$0")/../.." && pwd)
 "$root/tools/dist.sh" || { echo "FAIL: tools/dist.sh"; exit 1; }
 msi=$root/build/dist/cardkeep-1.0.0.6-x64.msi
 msi32=$root/build/dist/cardkeep-1.0.0.6-x86.msi
 
-copy="$root/build/prefix-installer"
-rm -rf "$copy"
-cp -a "$WINEPREFIX" "$copy"
-export WINEPREFIX=$copy
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1; rm -rf "$copy"' EXIT
-
-failures=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-ours() { # prints every registry line of ours under a root key
-  "$WINE" reg query "$1" /s </dev/null 2>/dev/null | tr -d '\r' |
-    grep -iE 'cardkeep|KORVEX|716DC6BE|882AFD46|5E1C3617|89EC6600|CAC86727|23F3DF47|21694C0D|66204B70|063E9C33|6A3403B6|4F346DD0' || true
-}
+source "$(dirname "$0")/prefix_copy.sh" installer
 value() { # key, value name ("" for the default): prints the value's data
   local out
   if [ -z "$2" ]; then out=$("$WINE" reg query "$1" /ve </dev/null 2>/dev/null)
   else out=$("$WINE" reg query "$1" /v "$2" </dev/null 2>/dev/null); fi
   tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
 }
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 msiexec() { # action option, further options: the package follows the action
   "$WINE" msiexec "$1" "$(winpath "$msi")" "${@:2}" </dev/null >/dev/null 2>&1
 }

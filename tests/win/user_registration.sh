@@ -3,26 +3,7 @@
 # (no administrator rights needed) lands in the user's classes key, and
 # unregistering leaves nothing of ours in the registry.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/tools/wine-env.sh"
-bin=$CARDKEEP_WINBIN
-copy="$root/build/prefix-user-registration"
-rm -rf "$copy"
-cp -a "$WINEPREFIX" "$copy"
-export WINEPREFIX=$copy
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1; rm -rf "$copy"' EXIT
-
-failures=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-ours() { # prints every registry line of ours under a root key
-  "$WINE" reg query "$1" /s </dev/null 2>/dev/null | tr -d '\r' |
-    grep -iE 'cardkeep|KORVEX|716DC6BE|882AFD46|5E1C3617|89EC6600|21694C0D' || true
-}
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
+source "$(dirname "$0")/prefix_copy.sh" user-registration
 script="$copy/create.vbs"
 cat >"$script" <<'VBS'
 Set w = CreateObject("cardkeep.clsWALLETA")
