@@ -1,5 +1,6 @@
-// Timing and the figures every benchmark reports: median and 95th
-// percentile per operation and size.
+// Timing and the figures every benchmark reports (median and 95th
+// percentile per operation and size), and the writing of the files they
+// measure on.
 #pragma once
 
 #include <windows.h>
@@ -45,4 +46,22 @@ inline Figure summarise(long long size, const std::string& op, std::vector<doubl
     const double median = percentile(samples, 50);
     const double p95 = percentile(samples, 95);
     return {size, op, median, p95, samples.size()};
+}
+
+// Writes text as UTF-16LE bytes (the caller puts the BOM in the text).
+inline bool writeUtf16File(const std::wstring& path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* bytes = reinterpret_cast<const char*>(text.data());
+    const size_t total = text.size() * sizeof(wchar_t);
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < total) {
+        DWORD put = 0;
+        ok = WriteFile(file, bytes + done, static_cast<DWORD>(std::min<size_t>(total - done, 1u << 24)), &put, nullptr) &&
+             put > 0;
+        done += put;
+    }
+    CloseHandle(file);
+    return ok;
 }

@@ -69,20 +69,7 @@ bool writeWallet(const std::wstring& path, long long keys, unsigned seed) {
         if (k % kKeysPerSection == 0) text += L"[" + sectionName(k / kKeysPerSection) + L"]\r\n";
         text += keyName(k) + L"=" + expectedValue(k, seed) + L"\r\n";
     }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const char* bytes = reinterpret_cast<const char*>(text.data());
-    const size_t total = text.size() * sizeof(wchar_t);
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < total) {
-        DWORD put = 0;
-        ok = WriteFile(file, bytes + done, static_cast<DWORD>(std::min<size_t>(total - done, 1u << 24)), &put, nullptr) &&
-             put > 0;
-        done += put;
-    }
-    CloseHandle(file);
-    return ok;
+    return writeUtf16File(path, text);
 }
 
 std::string narrow(std::wstring_view s) {

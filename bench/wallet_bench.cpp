@@ -162,23 +162,6 @@ private:
     LateBound crypto_;
 };
 
-bool writeUtf16File(const std::wstring& path, const std::wstring& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const char* bytes = reinterpret_cast<const char*>(text.data());
-    const size_t total = text.size() * sizeof(wchar_t);
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < total) {
-        DWORD put = 0;
-        ok = WriteFile(file, bytes + done, static_cast<DWORD>(std::min<size_t>(total - done, 1u << 24)), &put, nullptr) &&
-             put > 0;
-        done += put;
-    }
-    CloseHandle(file);
-    return ok;
-}
-
 // The file in the INI component's own form (UTF-16LE with a BOM, CRLF
 // lines), written at once: storing 100,000 cards one durable SetCard at a
 // time would take hours. The sealed values are real, so GetCard opens them.

@@ -93,6 +93,16 @@ void DialogTest::TearDown() {
     SetFileAttributesW(file().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+FolderInPlaceOf::FolderInPlaceOf(std::wstring file) : file_(std::move(file)) {
+    ok_ = MoveFileW(file_.c_str(), (file_ + L".away").c_str()) && CreateDirectoryW(file_.c_str(), nullptr);
+    EXPECT_TRUE(ok_) << "cannot put a folder in place of the wallet file";
+}
+
+FolderInPlaceOf::~FolderInPlaceOf() {
+    RemoveDirectoryW(file_.c_str());
+    EXPECT_TRUE(MoveFileW((file_ + L".away").c_str(), file_.c_str())) << "cannot restore the wallet file";
+}
+
 std::wstring DialogTest::file() const {
     std::wstring lower = dir.path() + L"\\root";
     CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));

@@ -35,6 +35,21 @@ int pixelsY(int twips);
 
 std::wstring repeat(const std::wstring& piece, size_t length);
 
+// While it lives, the wallet file's name belongs to a folder (the file is
+// moved aside): every access to the wallet fails. Restores the file after.
+class FolderInPlaceOf {
+public:
+    explicit FolderInPlaceOf(std::wstring file);
+    ~FolderInPlaceOf();
+    FolderInPlaceOf(const FolderInPlaceOf&) = delete;
+    FolderInPlaceOf& operator=(const FolderInPlaceOf&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring file_;
+    bool ok_ = false;
+};
+
 class DialogTest : public ::testing::Test {
 protected:
     using Member = HRESULT (STDMETHODCALLTYPE _clsWALLETA::*)();

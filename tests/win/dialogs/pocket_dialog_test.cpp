@@ -1,5 +1,7 @@
 // The pocket and card dialog, shown by EditPocket and driven by a robot.
 #include "dialog_fixture.h"
+
+#include <memory>
 #include "pocket_dialog.h"
 
 using P = cardkeep::dialogs::frmEditPocket;
@@ -395,13 +397,12 @@ TEST_F(PocketDialog, ANameTheFileRefusesIsShownAndTheDialogKeepsWhatWasTyped) {
 
 TEST_F(PocketDialog, AFailureWhileChoosingIsShownAndTheDialogStaysOpen) {
     fill();
-    const std::wstring moved = file() + L".away";
     const HRESULT hr = editPocket([&](DialogRobot& robot) {
         HWND dialog = robot.waitDialog(L"Family - POCKETS");
         ASSERT_NE(nullptr, dialog);
         // The file turns into a folder while the dialog is open.
-        ASSERT_TRUE(MoveFileW(file().c_str(), moved.c_str()));
-        ASSERT_TRUE(CreateDirectoryW(file().c_str(), nullptr));
+        auto folder = std::make_unique<FolderInPlaceOf>(file());
+        ASSERT_TRUE(folder->ok());
         robot.type(L"B");
         HWND box = robot.waitBox(L"Family - POCKETS");
         ASSERT_NE(nullptr, box) << "the failure was not shown";
@@ -410,8 +411,7 @@ TEST_F(PocketDialog, AFailureWhileChoosingIsShownAndTheDialogStaysOpen) {
         ASSERT_TRUE(robot.sync());
         EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_EQ(L"Bank", robot.text(control(dialog, P::txtPocketName)));
-        RemoveDirectoryW(file().c_str());
-        ASSERT_TRUE(MoveFileW(moved.c_str(), file().c_str()));
+        folder.reset();
         robot.key(VK_ESCAPE);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
@@ -420,17 +420,14 @@ TEST_F(PocketDialog, AFailureWhileChoosingIsShownAndTheDialogStaysOpen) {
 
 TEST_F(PocketDialog, AFailureWhileLoadingComesBackFromEditPocketAndNoDialogIsShown) {
     fill();
-    const std::wstring moved = file() + L".away";
-    ASSERT_TRUE(MoveFileW(file().c_str(), moved.c_str()));
-    ASSERT_TRUE(CreateDirectoryW(file().c_str(), nullptr));
+    const FolderInPlaceOf folder(file());
+    ASSERT_TRUE(folder.ok());
     bool shown = true;
     const HRESULT hr = editPocket([&](DialogRobot& robot) { shown = robot.sawDialogUntilDone(L"Family - POCKETS"); });
     EXPECT_TRUE(FAILED(hr));
     EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
     EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
     EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
-    RemoveDirectoryW(file().c_str());
-    ASSERT_TRUE(MoveFileW(moved.c_str(), file().c_str()));
 }
 
 }  // namespace

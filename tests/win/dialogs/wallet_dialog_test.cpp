@@ -395,18 +395,16 @@ TEST_F(WalletDialog, AFailureWhileSavingIsShownAndTheDialogKeepsWhatWasTyped) {
 
 TEST_F(WalletDialog, AFailureWhileLoadingComesBackFromEditWalletAndNoDialogIsShown) {
     fill();
-    // The wallet file's name now belongs to a folder.
-    const std::wstring moved = file() + L".away";
-    ASSERT_TRUE(MoveFileW(file().c_str(), moved.c_str()));
-    ASSERT_TRUE(CreateDirectoryW(file().c_str(), nullptr));
-    bool shown = true;
-    const HRESULT hr = editWallet([&](DialogRobot& robot) { shown = robot.sawDialogUntilDone(L"Home - WALLET"); });
-    EXPECT_TRUE(FAILED(hr));
-    EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
-    EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
-    EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
-    RemoveDirectoryW(file().c_str());
-    ASSERT_TRUE(MoveFileW(moved.c_str(), file().c_str()));
+    {
+        const FolderInPlaceOf folder(file());
+        ASSERT_TRUE(folder.ok());
+        bool shown = true;
+        const HRESULT hr = editWallet([&](DialogRobot& robot) { shown = robot.sawDialogUntilDone(L"Home - WALLET"); });
+        EXPECT_TRUE(FAILED(hr));
+        EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
+        EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
+        EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
+    }
     // The next showing works again.
     const HRESULT again = editWallet([&](DialogRobot& robot) {
         HWND dialog = robot.waitDialog(L"Home - WALLET");
