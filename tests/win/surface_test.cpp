@@ -2,6 +2,7 @@
 // embedded type library, the export table, the version block and the four
 // entry points. Scripts and compiled clients bind to these by identifier,
 // slot and name, so any drift here breaks them without a build error.
+#include "support/pe_image.h"
 #include "support/test_support.h"
 
 #include <objbase.h>
@@ -253,24 +254,14 @@ Documentation documentationOf(Source* source, MEMBERID id) {
 }
 
 // ---------------------------------------------------------------------------
-// The files under test: the 64-bit DLL next to this program, and the 32-bit
-// build of the same sources when CK_WIN32_DLL names it. This machine cannot
-// run 32-bit code, but everything except the entry points is read from the
-// file without executing it.
+// The files under test: the 32-bit and the 64-bit cardkeep.dll of the same
+// sources, named by CK_WIN32_DLL and CK_WIN64_DLL. Both are read as data
+// whichever of them this program was built as; only the entry points need
+// the build that runs.
 
-std::wstring directoryOfThisProgram() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path, n);
-    const size_t slash = p.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : p.substr(0, slash);
-}
-
-std::wstring dll64Path() { return directoryOfThisProgram() + L"\\cardkeep.dll"; }
-
-std::wstring dll32Path() {
+std::wstring dllPath(bool is64) {
     wchar_t value[MAX_PATH * 2] = {};
-    const DWORD n = GetEnvironmentVariableW(L"CK_WIN32_DLL", value, MAX_PATH * 2);
+    const DWORD n = GetEnvironmentVariableW(is64 ? L"CK_WIN64_DLL" : L"CK_WIN32_DLL", value, MAX_PATH * 2);
     return n && n < MAX_PATH * 2 ? std::wstring(value, n) : std::wstring();
 }
 
@@ -288,15 +279,9 @@ void PrintTo(const Build& build, std::ostream* os) { *os << build.label; }
 class BuiltFile : public ::testing::TestWithParam<Build> {
 protected:
     void SetUp() override {
-        if (GetParam().is64) {
-            path_ = dll64Path();
-            ASSERT_TRUE(testsupport::fileExists(path_)) << "the 64-bit build is missing: " << narrow(path_);
-        } else {
-            path_ = dll32Path();
-            if (path_.empty()) GTEST_SKIP() << "CK_WIN32_DLL is not set: the 32-bit cardkeep.dll is not checked";
-            if (!testsupport::fileExists(path_))
-                GTEST_SKIP() << "CK_WIN32_DLL names " << narrow(path_) << ", which does not exist (32-bit build not built)";
-        }
+        path_ = dllPath(GetParam().is64);
+        ASSERT_FALSE(path_.empty()) << GetParam().label << ": CK_WIN32_DLL or CK_WIN64_DLL is not set";
+        ASSERT_TRUE(testsupport::fileExists(path_)) << "the " << GetParam().label << " build is missing: " << narrow(path_);
     }
 
     // Pointer size of the platform the file was built for.
@@ -376,13 +361,13 @@ TEST_P(TypeLibrary, LibraryAttributesAndDocumentation) {
 }
 
 TEST_P(TypeLibrary, StoredHeaderOfTheEmbeddedResource) {
-    HMODULE image = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_TRUE(image) << "cannot map " << where() << " as data: " << GetLastError();
-    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), L"TYPELIB");
-    ASSERT_TRUE(found) << "no TYPELIB resource 1 in " << where();
-    const DWORD size = SizeofResource(image, found);
-    const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(image, found)));
-    ASSERT_TRUE(bytes);
+    const std::string file = testsupport::readBytes(path_);
+    testsupport::PeImage image;
+    ASSERT_EQ("", image.parse(file)) << where();
+    std::string resource;
+    ASSERT_TRUE(image.resource(L"TYPELIB", 1, resource)) << "no TYPELIB resource 1 in " << where();
+    const size_t size = resource.size();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(resource.data());
     ASSERT_GE(size, 0x20u) << "TYPELIB resource too short";
     DWORD words[8];
     std::memcpy(words, bytes, sizeof words);
@@ -391,7 +376,6 @@ TEST_P(TypeLibrary, StoredHeaderOfTheEmbeddedResource) {
     EXPECT_EQ(0u, words[3]) << "stored library lcid";
     EXPECT_EQ(0u, words[4]) << "stored second library lcid";
     EXPECT_EQ(0u, words[7]) << "stored library flags";
-    FreeLibrary(image);
 }
 
 TEST_P(TypeLibrary, HoldsTheInterfaceThenTheClass) {
@@ -676,52 +660,16 @@ struct Exports {
 
 // Returns what is wrong with the image, or nothing.
 std::string readExports(const std::string& file, Exports& out) {
-    auto at = [&](size_t offset, size_t size) { return offset <= file.size() && size <= file.size() - offset; };
-    auto u16 = [&](size_t o) { WORD v; std::memcpy(&v, file.data() + o, 2); return v; };
-    auto u32 = [&](size_t o) { DWORD v; std::memcpy(&v, file.data() + o, 4); return v; };
-
-    if (!at(0, sizeof(IMAGE_DOS_HEADER)) || u16(0) != IMAGE_DOS_SIGNATURE) return "no MZ header";
-    const size_t pe = u32(offsetof(IMAGE_DOS_HEADER, e_lfanew));
-    if (!at(pe, 4 + sizeof(IMAGE_FILE_HEADER)) || u32(pe) != IMAGE_NT_SIGNATURE) return "no PE signature";
-    const size_t fileHeader = pe + 4;
-    out.machine = u16(fileHeader + offsetof(IMAGE_FILE_HEADER, Machine));
-    const WORD sectionCount = u16(fileHeader + offsetof(IMAGE_FILE_HEADER, NumberOfSections));
-    const WORD optionalSize = u16(fileHeader + offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader));
-    const size_t optional = fileHeader + sizeof(IMAGE_FILE_HEADER);
-    if (!at(optional, optionalSize) || optionalSize < 2) return "truncated optional header";
-    size_t directories = 0;
-    switch (u16(optional)) {
-    case IMAGE_NT_OPTIONAL_HDR32_MAGIC: directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory); break;
-    case IMAGE_NT_OPTIONAL_HDR64_MAGIC: directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory); break;
-    default: return "unknown optional header magic " + hex(u16(optional));
-    }
-    if (directories + sizeof(IMAGE_DATA_DIRECTORY) > optional + optionalSize) return "no export directory entry";
-    const DWORD exportRva = u32(directories + offsetof(IMAGE_DATA_DIRECTORY, VirtualAddress));
+    testsupport::PeImage image;
+    if (std::string problem = image.parse(file); !problem.empty()) return problem;
+    out.machine = image.machine();
+    const DWORD exportRva = image.directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress;
     if (!exportRva) return "no export directory";
-
-    const size_t sections = optional + optionalSize;
-    if (!at(sections, sectionCount * sizeof(IMAGE_SECTION_HEADER))) return "truncated section table";
-    auto fileOffset = [&](DWORD rva, size_t& offset) {
-        for (WORD s = 0; s < sectionCount; ++s) {
-            const size_t h = sections + s * sizeof(IMAGE_SECTION_HEADER);
-            const DWORD va = u32(h + offsetof(IMAGE_SECTION_HEADER, VirtualAddress));
-            const DWORD span = std::max(u32(h + offsetof(IMAGE_SECTION_HEADER, Misc.VirtualSize)),
-                                        u32(h + offsetof(IMAGE_SECTION_HEADER, SizeOfRawData)));
-            if (rva >= va && rva < va + span) {
-                offset = u32(h + offsetof(IMAGE_SECTION_HEADER, PointerToRawData)) + (rva - va);
-                return true;
-            }
-        }
-        return false;
-    };
-    auto cString = [&](DWORD rva, std::string& text) {
-        size_t o = 0;
-        if (!fileOffset(rva, o) || o >= file.size()) return false;
-        const size_t end = file.find('\0', o);
-        if (end == std::string::npos) return false;
-        text = file.substr(o, end - o);
-        return true;
-    };
+    auto at = [&](size_t offset, size_t size) { return image.holds(offset, size); };
+    auto u16 = [&](size_t o) { return image.u16(o); };
+    auto u32 = [&](size_t o) { return image.u32(o); };
+    auto fileOffset = [&](DWORD rva, size_t& offset) { return image.fileOffset(rva, offset); };
+    auto cString = [&](DWORD rva, std::string& text) { return image.cString(rva, text); };
 
     size_t dir = 0;
     if (!fileOffset(exportRva, dir) || !at(dir, sizeof(IMAGE_EXPORT_DIRECTORY))) return "export directory outside the file";
@@ -892,13 +840,15 @@ private:
 
 class EntryPoints : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { module_ = LoadLibraryW(dll64Path().c_str()); }
+    // The build this program runs as: its own pointer size.
+    static std::wstring ownBuild() { return dllPath(sizeof(void*) == 8); }
+    static void SetUpTestSuite() { module_ = LoadLibraryW(ownBuild().c_str()); }
     static void TearDownTestSuite() {
         if (module_) FreeLibrary(module_);
         module_ = nullptr;
     }
     void SetUp() override {
-        ASSERT_TRUE(module_) << "LoadLibraryW " << narrow(dll64Path()) << " failed";
+        ASSERT_TRUE(module_) << "LoadLibraryW " << narrow(ownBuild()) << " failed";
         getClassObject_ = reinterpret_cast<GetClassObjectFn>(
             reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
         canUnload_ = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));

@@ -82,7 +82,7 @@ public:
 
 private:
     bool wait(HWND (*find)(const std::wstring&), const std::wstring& name, HWND& found);
-    void post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     const UiProbe& probe_;
     const std::atomic<bool>& uiDone_;
