@@ -1,6 +1,6 @@
 # Two commands matter: `make demo` and `make test`. Each installs what is
 # missing, configures and builds first.
-.PHONY: all deps configure build test demo bench fuzz dist clean
+.PHONY: all deps configure build test repeat demo bench fuzz dist clean
 
 BUILD   := build
 JOBS    ?= $(shell nproc)
@@ -37,6 +37,13 @@ build: deps configure
 
 test: build
 	tools/run-tests.sh
+
+# Chosen tests, each run up to N times and stopped at its first failure:
+#   make repeat TESTS='dialogs|input' N=20
+TESTS ?= .
+N     ?= 20
+repeat: build
+	tools/run-tests.sh -R '$(TESTS)' --repeat until-fail:$(N)
 
 demo: build
 	tools/demo.sh

@@ -31,7 +31,7 @@ for arch in "${arches[@]}"; do
   msi=$out/cardkeep-$version-$arch.msi
   # Written beside the target and renamed, so a failed build never leaves a
   # half-written package under the final name.
-  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" -o "$msi.tmp" installer/cardkeep.wxs
-  mv -f "$msi.tmp" "$msi"
+  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" -o "$msi.$$.tmp" installer/cardkeep.wxs
+  mv -f "$msi.$$.tmp" "$msi"
   echo "dist: $msi"
 done

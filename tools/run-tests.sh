@@ -1,30 +1,58 @@
 #!/usr/bin/env bash
-# Runs every test: the native builds and the Windows build under Wine, in one
-# CTest run so that one summary closes the output.
+# Runs every test: the native builds and each Windows build that this machine
+# can run, under Wine, in one CTest run so that one summary closes the output.
+# Where the kernel starts 32-bit programs, the 32-bit build (the one hosts
+# load) is tested in a 32-bit prefix and the 64-bit build in a 64-bit one;
+# elsewhere the 64-bit build alone. CARDKEEP_BITS=32 or 64 tests one build.
+# Arguments go to CTest (for example -R dialogs --repeat until-fail:20).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+forced=${CARDKEEP_BITS:-}
 source "$root/tools/wine-env.sh"
-"$root/tools/wine-prefix.sh"
+
+if [ -n "$forced" ]; then
+  if [ "$forced" = 32 ] && [ "$CARDKEEP_CAN32" != 1 ]; then
+    echo "run-tests: CARDKEEP_BITS=32, but this kernel cannot start 32-bit programs" >&2
+    exit 1
+  fi
+  builds=("$forced")
+  echo "Windows tests: the $forced-bit build only (CARDKEEP_BITS=$forced)."
+elif [ "$CARDKEEP_CAN32" = 1 ]; then
+  builds=(32 64)
+  echo "Windows tests: the 32-bit build in a 32-bit prefix, then the 64-bit build in a 64-bit prefix."
+else
+  builds=(64)
+  echo "Windows tests: the 64-bit build only. 32-bit build not run: this kernel cannot start 32-bit programs" \
+       "(Wine's 32-bit loader fails with \"Exec format error\")."
+fi
 
 {
   echo "# Written by tools/run-tests.sh: one CTest run over every build."
-  for d in native fuzz "win$CARDKEEP_BITS"; do
+  for d in native fuzz "${builds[@]/#/win}"; do
     [ -f "$root/build/$d/CTestTestfile.cmake" ] && echo "subdirs(\"$d\")"
   done
 } >"$root/build/CTestTestfile.cmake"
+for bits in "${builds[@]}"; do CARDKEEP_BITS=$bits "$root/tools/wine-prefix.sh"; done
 
-# One display and one kept-alive wineserver for the whole run: a window shown
-# without a display returns at once (tests would pass without a window ever
-# appearing), a server started on another display breaks later windows, and
-# a server that each test starts by itself keeps CTest's output pipe open.
+# One display and one kept-alive wineserver per prefix for the whole run: a
+# window shown without a display returns at once (tests would pass without a
+# window ever appearing), a server started on another display breaks later
+# windows, and a server that each test starts by itself keeps CTest's output
+# pipe open.
 cat >"$root/build/run-ctest.sh" <<INNER
 set -u
+servers() { # -p to start and warm, -k to stop
+  for bits in ${builds[*]}; do
+    ( export CARDKEEP_BITS=\$bits; source "$root/tools/wine-env.sh"
+      "\$WINESERVER" "\$1" </dev/null >/dev/null 2>&1
+      [ "\$1" = -p ] && "\$WINE" cmd /c exit </dev/null >/dev/null 2>&1 ) || true
+  done
+}
 cd "$root/build"
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-"$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+servers -p
 ctest --output-on-failure --timeout 600 -j2 "\$@"
 rc=\$?
-"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+servers -k
 exit \$rc
 INNER
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash "$root/build/run-ctest.sh" "$@"

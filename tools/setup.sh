@@ -47,6 +47,34 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 
+# Copies this machine's apt sources into folder $1 with every security suite
+# left out, in either format: one-line entries and deb822 stanzas.
+without_security() {
+  local list part
+  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$list" ] || continue
+    # deb [options] URI suite components: the suite follows the options and the URI.
+    awk '$1 ~ /^deb/ { o = 1; if ($2 ~ /^\[/) for (i = 2; i <= NF; i++) if ($i ~ /\]$/) { o = i; break }
+                       if ($(o + 2) ~ /(-security|\/updates)$/) next } { print }' \
+      "$list" >"$1/$(basename "$list")"
+  done
+  for part in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$part" ] || continue
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         { out = ""; keep = 1; m = split($0, line, "\n")
+           for (i = 1; i <= m; i++) {
+             if (line[i] ~ /^Suites:/) {
+               k = split(substr(line[i], 8), suite, /[ \t]+/); kept = ""
+               for (j = 1; j <= k; j++) if (suite[j] != "" && suite[j] !~ /-security$/) kept = kept " " suite[j]
+               if (kept == "") keep = 0
+               line[i] = "Suites:" kept
+             }
+             out = out line[i] "\n"
+           }
+           if (keep) printf "%s\n", out }' "$part" >"$1/$(basename "$part")"
+  done
+}
+
 try_install() {
   # apt-get update may report a failed index (a mirror mid-sync) and still
   # leave usable lists behind: the install decides.
@@ -59,16 +87,11 @@ if try_install; then exit 0; fi
 
 # The 32-bit libraries must carry the same version as the 64-bit ones. When
 # the security suite's i386 index lags its amd64 index, no matching pair
-# exists; the main suites alone always hold one.
-echo "setup: retrying from the main suites only"
+# exists; the machine's own sources without the security suites always hold
+# one.
+echo "setup: retrying without the security suites"
 alt=$(mktemp -d)
-cat >"$alt/main.sources" <<'EOF'
-Types: deb
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+without_security "$alt"
 if try_install -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$alt"; then
   rm -rf "$alt"; exit 0
 fi

@@ -1,14 +1,23 @@
 # Sourced by every script that runs Windows programs.
 #
-# The tests run the Windows build that this machine can execute: the 32-bit
-# one where the kernel runs 32-bit programs, otherwise the 64-bit build of
-# the same sources (some kernels ship with 32-bit emulation switched off,
-# and then no 32-bit Windows program can start under Wine at all).
-# A private prefix under build/ keeps the user's own ~/.wine out of it; the
-# overrides stop the prefix from offering to download Mono and Gecko.
+# Hosts load the 32-bit build, so it is the one tested first wherever the
+# kernel can start 32-bit programs; the 64-bit build of the same sources runs
+# everywhere (some kernels ship with 32-bit emulation switched off, and then
+# Wine's 32-bit loader fails with "Exec format error").
+#   CARDKEEP_CAN32  1 when this kernel starts 32-bit programs
+#   CARDKEEP_BITS   the build a script runs (32 where it can, else 64);
+#                   set it to force one
+# Each build has its own private prefix under build/ (a 32-bit prefix for the
+# 32-bit build, a 64-bit one for the 64-bit build), which keeps the user's
+# own ~/.wine out of it; the overrides stop a new prefix from offering to
+# download Mono and Gecko.
 _cardkeep_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+if [ -z "${CARDKEEP_CAN32:-}" ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then CARDKEEP_CAN32=1; else CARDKEEP_CAN32=0; fi
+fi
+export CARDKEEP_CAN32
 if [ -z "${CARDKEEP_BITS:-}" ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then CARDKEEP_BITS=32; else CARDKEEP_BITS=64; fi
+  if [ "$CARDKEEP_CAN32" = 1 ]; then CARDKEEP_BITS=32; else CARDKEEP_BITS=64; fi
 fi
 export CARDKEEP_BITS
 if [ "$CARDKEEP_BITS" = 32 ]; then
@@ -16,7 +25,12 @@ if [ "$CARDKEEP_BITS" = 32 ]; then
 else
   export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
 fi
-export WINEPREFIX=${WINEPREFIX:-$_cardkeep_root/build/wineprefix$CARDKEEP_BITS}
+# A prefix chosen for the other build is not inherited: a script of one build
+# started from a script of the other gets its own.
+if [ -z "${WINEPREFIX:-}" ] || [ "${CARDKEEP_PREFIX_BITS:-}" != "$CARDKEEP_BITS" ]; then
+  export WINEPREFIX=$_cardkeep_root/build/wineprefix$CARDKEEP_BITS
+fi
+export CARDKEEP_PREFIX_BITS=$CARDKEEP_BITS
 export CARDKEEP_WINBIN=$_cardkeep_root/build/win$CARDKEEP_BITS/bin
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEDEBUG=${WINEDEBUG:--all}

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# The 64-bit installer package round trip under Wine's msiexec, in a copy of
-# the test prefix with the machine-wide registration removed first, so that
-# only the package's own registry entries can make the object creatable:
-# install, create the wallet from a script and store and read a card, break
-# the installation and repair it, uninstall, and nothing of ours is left.
+# The installer package of the build under test, round trip under Wine's
+# msiexec, in a copy of that build's prefix with the machine-wide
+# registration removed first, so that only the package's own registry
+# entries can make the object creatable: install, create the wallet from a
+# script and store and read a card, break the installation and repair it,
+# uninstall, and nothing of ours is left. The 32-bit build's x86 package runs
+# in a 32-bit prefix; in the 64-bit prefix the x86 package is also installed
+# beside the x64 one.
 set -uo pipefail
 source "$(dirname "$0")/../../tools/wine-env.sh"
-# The round trip runs the 64-bit libraries; where the tests run the 32-bit
-# build, the machine may have no 64-bit Wine: skipped (CTest code 77).
-[ "$CARDKEEP_BITS" = 64 ] || { echo "skipped: the installer round trip needs the 64-bit Wine"; exit 77; }
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-"$root/tools/dist.sh" || { echo "FAIL: tools/dist.sh"; exit 1; }
-msi=$root/build/dist/cardkeep-1.0.0.6-x64.msi
+if [ "$CARDKEEP_BITS" = 64 ]; then arch=x64 product='cardkeep (64-bit)'; else arch=x86 product='cardkeep (32-bit)'; fi
+"$root/tools/dist.sh" $arch $([ $arch = x64 ] && echo x86) || { echo "FAIL: tools/dist.sh"; exit 1; }
+msi=$root/build/dist/cardkeep-1.0.0.6-$arch.msi
 msi32=$root/build/dist/cardkeep-1.0.0.6-x86.msi
 
 source "$(dirname "$0")/prefix_copy.sh" installer
@@ -87,7 +88,7 @@ check "the class is apartment-threaded" \
   test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" = Apartment
 check "the ProgID names the class" test "$(value "$classes\\cardkeep.clsWALLETA\\CLSID" '')" = "$clsid"
 check "the type library 9.0 is registered at the installed file" \
-  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
+  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" '')" = "$progfiles\\cardkeep.dll"
 check "the interface is marshalled by the type library marshaler" \
   test "$(value "$classes\\Interface\\$iid\\ProxyStubClsid32" '')" = '{00020424-0000-0000-C000-000000000046}'
 check "the interface names its type library version" test "$(value "$classes\\Interface\\$iid\\TypeLib" Version)" = 9.0
@@ -102,38 +103,40 @@ sealed() { # the card is in the file, and its information is not there in plain 
 }
 check "the card is stored sealed in the wallet file" sealed
 check "the product is listed as installed" \
-  grep -q 'cardkeep (64-bit)' <<<"$(ours 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')"
+  grep -qF "$product" <<<"$(ours 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')"
 
-# The 32-bit package installs beside the 64-bit one: its files and its
-# classes land in the 32-bit views, and taking it away again leaves the
-# 64-bit installation working. (The 32-bit libraries cannot run here.)
-msiexec32 /i /qn
-check "msiexec /i installs the 32-bit package beside the 64-bit one" test $? -eq 0
-for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
-  check "32-bit $dll is installed in Program Files (x86)" cmp -s "$root/build/win32/bin/$dll" "$installed32/$dll"
-done
-check "the 32-bit class's server is the 32-bit cardkeep.dll" \
-  test "$(value "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
-check "the 32-bit type library is registered at the 32-bit file" \
-  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
-check "the 64-bit class still points at the 64-bit file" \
-  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
-# The filter below sees the 32-bit package's entries while it is installed.
-seen=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
-check "the 32-bit package's classes and interfaces are in the 32-bit view" \
-  test "$(grep -ciE '^HKEY.*Wow6432Node\\(CLSID|Interface)' <<<"$seen")" -ge 6
-msiexec32 /x /qn
-check "msiexec /x uninstalls the 32-bit package" test $? -eq 0
-check "the 32-bit install folder is gone" test ! -e "$installed32"
-# Wine shares the type library key between the two views (as Windows does):
-# Wow6432Node\TypeLib shows the 64-bit package's entries, which stay.
-left=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
-[ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
-check "nothing of the 32-bit package is left in the registry" test -z "$left"
-check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
-check "the 64-bit type library path stays" \
-  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
-check "the 64-bit installation still works" stores_card
+if [ $arch = x64 ]; then
+  # The 32-bit package installs beside the 64-bit one: its files and its
+  # classes land in the 32-bit views, and taking it away again leaves the
+  # 64-bit installation working.
+  msiexec32 /i /qn
+  check "msiexec /i installs the 32-bit package beside the 64-bit one" test $? -eq 0
+  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+    check "32-bit $dll is installed in Program Files (x86)" cmp -s "$root/build/win32/bin/$dll" "$installed32/$dll"
+  done
+  check "the 32-bit class's server is the 32-bit cardkeep.dll" \
+    test "$(value "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+  check "the 32-bit type library is registered at the 32-bit file" \
+    test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+  check "the 64-bit class still points at the 64-bit file" \
+    test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
+  # The filter below sees the 32-bit package's entries while it is installed.
+  seen=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
+  check "the 32-bit package's classes and interfaces are in the 32-bit view" \
+    test "$(grep -ciE '^HKEY.*Wow6432Node\\(CLSID|Interface)' <<<"$seen")" -ge 6
+  msiexec32 /x /qn
+  check "msiexec /x uninstalls the 32-bit package" test $? -eq 0
+  check "the 32-bit install folder is gone" test ! -e "$installed32"
+  # Wine shares the type library key between the two views (as Windows does):
+  # Wow6432Node\TypeLib shows the 64-bit package's entries, which stay.
+  left=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
+  [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
+  check "nothing of the 32-bit package is left in the registry" test -z "$left"
+  check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
+  check "the 64-bit type library path stays" \
+    test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
+  check "the 64-bit installation still works" stores_card
+fi
 
 # Repair: a deleted library and a deleted ProgID come back. Wine 8's msiexec
 # does not implement /f (it takes neither a product code nor a package

@@ -5,7 +5,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/tools/wine-env.sh"
 bin=$CARDKEEP_WINBIN
-copy="$root/build/prefix-$1"
+copy="$root/build/prefix-$1-$CARDKEEP_BITS"
 rm -rf "$copy"
 cp -a "$WINEPREFIX" "$copy"
 export WINEPREFIX=$copy
