@@ -17,9 +17,10 @@ constexpr int kFieldHundredthsOfPoint = 975;
 constexpr wchar_t kDialogFace[] = L"MS Shell Dlg";
 constexpr WORD kDialogPoints = 8;
 
+// The ordinary fixed dialog frame and caption with its close box. It stays
+// out of the task bar by being owned by a hidden window of our own.
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
-// A window with no owner gets a task-bar button unless it is a tool window.
-constexpr DWORD kDialogExStyle = WS_EX_TOOLWINDOW;
+constexpr DWORD kDialogExStyle = 0;
 
 // How many entries a combo box shows when its list drops down.
 constexpr int kDroppedEntries = 8;
@@ -83,11 +84,16 @@ int screenDpi(int axis) {
 int twipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 struct ModalDialog::Shown {
+    explicit Shown(HINSTANCE module) : owner(module) {}
     HWND window = nullptr;
     GdiFont fieldFont;
     std::vector<WindowSubclass> subclasses;
     HRESULT loadStatus = S_OK;
     std::wstring loadDescription;
+    // The dialog is modal for the host without being owned by a window of
+    // it: the host's windows on this thread are disabled meanwhile.
+    HiddenOwner owner;
+    ThreadWindowsDisabled hostWindows;
 };
 
 ModalDialog::ModalDialog(const DialogLayout& layout) : layout_(layout) {}
@@ -130,23 +136,29 @@ std::vector<WORD> ModalDialog::buildTemplate() const {
 
 HRESULT ModalDialog::Show() {
     if (shown_) return comkit::fail(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), L"The dialog is already open.");
+    // Noted before the host's windows are disabled (which takes the focus
+    // away), and given back once they are all enabled again.
+    const FocusReturn focusBack;
     std::vector<WORD> dialogTemplate;
     try {
         dialogTemplate = buildTemplate();
-        shown_ = std::make_unique<Shown>();
+        shown_ = std::make_unique<Shown>(comkit::moduleHandle());
     } catch (const std::bad_alloc&) {
         return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
     }
-    // Whatever happens, the next showing starts from nothing.
+    // Whatever happens, the next showing starts from nothing, with the
+    // host's windows enabled again.
     struct Forget {
         std::unique_ptr<Shown>& shown;
         ~Forget() { shown.reset(); }
     } forget{shown_};
+    if (!shown_->owner.get()) return comkit::failWin32(GetLastError(), L"The dialog cannot be shown");
+    if (!shown_->hostWindows.complete()) return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
 
     SetLastError(ERROR_SUCCESS);
     const INT_PTR result =
         DialogBoxIndirectParamW(comkit::moduleHandle(), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
-                                nullptr, &ModalDialog::dialogProc, reinterpret_cast<LPARAM>(this));
+                                shown_->owner.get(), &ModalDialog::dialogProc, reinterpret_cast<LPARAM>(this));
     if (result == -1) {
         const DWORD error = GetLastError();
         if (error == ERROR_SUCCESS) return comkit::fail(E_FAIL, L"The dialog cannot be shown.");
@@ -187,7 +199,11 @@ void ModalDialog::report(HRESULT hr) const {
 }
 
 void ModalDialog::unload() {
-    if (window()) EndDialog(window(), IDCANCEL);
+    if (!window()) return;
+    // Enabled before the dialog goes, so that the activation it leaves
+    // behind passes to the host's window rather than to another program.
+    shown_->hostWindows.enable();
+    EndDialog(window(), IDCANCEL);
 }
 
 bool ModalDialog::isField(int id) const {

@@ -1,8 +1,10 @@
 // What the two wallet dialogs have in common: a dialog template made at run
-// time from a layout in twips, shown modally with no owner window; fields in
-// their own font; Esc from any control, Cancel and the close box unload
-// without writing; Enter in a field does nothing; every field selects its
-// text when it gains the focus, and the combo boxes complete what is typed.
+// time from a layout in twips, shown modally with no owner window of the
+// host's (the host's windows on the calling thread are disabled meanwhile,
+// and the focus goes back where it was); fields in their own font; Esc from
+// any control, Cancel and the close box unload without writing; Enter in a
+// field does nothing; every field selects its text when it gains the focus,
+// and the combo boxes complete what is typed.
 //
 // A dialog object lives on in the thread's module state between showings
 // but holds no window, font or subclass while it is not shown, so freeing it

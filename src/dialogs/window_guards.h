@@ -1,12 +1,14 @@
 // Owners for the window-side resources of the dialogs: a GDI font, a
-// window subclass, a screen device context. Each is released by exactly
-// one destructor, on every path out.
+// window subclass, a screen device context, a hidden owner window, the
+// calling thread's windows disabled and its focus. Each is released by
+// exactly one destructor, on every path out.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <utility>
+#include <vector>
 
 namespace cardkeep::dialogs {
 
@@ -70,6 +72,86 @@ public:
 
 private:
     HDC dc_;
+};
+
+// A top-level window of the component's own that is never shown. A dialog
+// it owns has no task-bar button without taking the tool-window caption,
+// and no window of the host becomes the dialog's owner.
+class HiddenOwner {
+public:
+    explicit HiddenOwner(HINSTANCE module)
+        : window_(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, nullptr)) {}
+    ~HiddenOwner() {
+        if (window_) DestroyWindow(window_);
+    }
+    HiddenOwner(const HiddenOwner&) = delete;
+    HiddenOwner& operator=(const HiddenOwner&) = delete;
+    HWND get() const { return window_; }
+
+private:
+    HWND window_;
+};
+
+// The calling thread's visible top-level windows that were enabled, disabled
+// while the guard lives, as a task-modal message box does: the host's windows
+// take no input while a dialog waits. enable() gives back exactly those that
+// it took (once); the destructor does so on any path it was not called.
+class ThreadWindowsDisabled {
+public:
+    ThreadWindowsDisabled() {
+        EnumThreadWindows(GetCurrentThreadId(), &ThreadWindowsDisabled::collect, reinterpret_cast<LPARAM>(this));
+        if (!complete_) return;  // nothing is disabled when not all could be noted
+        for (HWND window : windows_) EnableWindow(window, FALSE);
+    }
+    ~ThreadWindowsDisabled() { enable(); }
+    ThreadWindowsDisabled(const ThreadWindowsDisabled&) = delete;
+    ThreadWindowsDisabled& operator=(const ThreadWindowsDisabled&) = delete;
+
+    // False when the windows could not all be noted (out of memory); then
+    // none was disabled.
+    bool complete() const { return complete_; }
+    void enable() {
+        if (complete_)
+            for (HWND window : windows_)
+                if (IsWindow(window)) EnableWindow(window, TRUE);
+        windows_.clear();
+    }
+
+private:
+    static BOOL CALLBACK collect(HWND window, LPARAM param) {
+        auto* self = reinterpret_cast<ThreadWindowsDisabled*>(param);
+        if (!IsWindowVisible(window) || !IsWindowEnabled(window)) return TRUE;
+        try {
+            self->windows_.push_back(window);
+        } catch (...) {
+            self->complete_ = false;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    std::vector<HWND> windows_;
+    bool complete_ = true;
+};
+
+// The calling thread's focus, given back to the window that had it when the
+// guard goes (if it is still there and can take it), as a modal dialog gives
+// it back to its owner.
+class FocusReturn {
+public:
+    FocusReturn() : focus_(GetFocus()), active_(GetActiveWindow()) {}
+    ~FocusReturn() {
+        if (focus_ && IsWindow(focus_) && IsWindowEnabled(GetAncestor(focus_, GA_ROOT)))
+            SetFocus(focus_);
+        else if (active_ && IsWindow(active_) && IsWindowEnabled(active_))
+            SetActiveWindow(active_);
+    }
+    FocusReturn(const FocusReturn&) = delete;
+    FocusReturn& operator=(const FocusReturn&) = delete;
+
+private:
+    HWND focus_;
+    HWND active_;
 };
 
 }  // namespace cardkeep::dialogs

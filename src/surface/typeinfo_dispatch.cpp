@@ -4,6 +4,7 @@
 #include "com_server.h"
 
 #include <map>
+#include <new>
 
 namespace comkit {
 namespace {
@@ -12,13 +13,20 @@ struct IidLess {
     bool operator()(const IID& a, const IID& b) const { return memcmp(&a, &b, sizeof(IID)) < 0; }
 };
 
+// Both halves of an interface's description: what the type library says
+// (for a dual interface its dispatch half) and the half Invoke can call
+// through (for a dual interface its vtable half; otherwise the same).
+struct Halves {
+    ITypeInfo* described;
+    ITypeInfo* vtable;
+};
+
 SRWLOCK g_cacheLock = SRWLOCK_INIT;
 ITypeLib* g_typeLib = nullptr;
-std::map<IID, ITypeInfo*, IidLess>* g_infos = nullptr;
+std::map<IID, Halves, IidLess>* g_infos = nullptr;
 
-}  // namespace
-
-HRESULT interfaceTypeInfo(REFIID iid, ITypeInfo** info) {
+HRESULT cachedTypeInfo(REFIID iid, bool vtableHalf, ITypeInfo** info) {
+    if (!info) return E_POINTER;
     *info = nullptr;
     SrwGuard guard(g_cacheLock);
     if (!g_typeLib) {
@@ -27,15 +35,14 @@ HRESULT interfaceTypeInfo(REFIID iid, ITypeInfo** info) {
         if (n == 0 || n >= ARRAYSIZE(path)) return fail(E_FAIL, L"The component cannot find its own file.");
         const HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &g_typeLib);
         if (FAILED(hr)) return fail(hr, L"The component's type library cannot be loaded.");
-        g_infos = new std::map<IID, ITypeInfo*, IidLess>();
+        g_infos = new (std::nothrow) std::map<IID, Halves, IidLess>();
+        if (!g_infos) return fail(E_OUTOFMEMORY, L"Out of memory.");
     }
     auto found = g_infos->find(iid);
     if (found == g_infos->end()) {
         ComPtr<ITypeInfo> described;
         HRESULT hr = g_typeLib->GetTypeInfoOfGuid(iid, &described);
         if (FAILED(hr)) return fail(hr, L"The component's type library does not describe the interface.");
-        // A dual interface is described twice; the vtable half is the one
-        // Invoke can call through.
         ComPtr<ITypeInfo> vtable = described;
         TYPEATTR* attr = nullptr;
         if (SUCCEEDED(described->GetTypeAttr(&attr))) {
@@ -47,17 +54,33 @@ HRESULT interfaceTypeInfo(REFIID iid, ITypeInfo** info) {
                 if (SUCCEEDED(described->GetRefTypeInfo(ref, &half))) vtable = half;
             }
         }
-        found = g_infos->emplace(iid, vtable.Detach()).first;
+        try {
+            found = g_infos->emplace(iid, Halves{described.Get(), vtable.Get()}).first;
+        } catch (const std::bad_alloc&) {
+            return fail(E_OUTOFMEMORY, L"Out of memory.");
+        }
+        // The cache holds the references from here on.
+        described.Detach();
+        vtable.Detach();
     }
-    *info = found->second;
+    *info = vtableHalf ? found->second.vtable : found->second.described;
     (*info)->AddRef();
     return S_OK;
 }
 
+}  // namespace
+
+HRESULT interfaceTypeInfo(REFIID iid, ITypeInfo** info) { return cachedTypeInfo(iid, true, info); }
+
+HRESULT describedTypeInfo(REFIID iid, ITypeInfo** info) { return cachedTypeInfo(iid, false, info); }
+
 void releaseTypeInfoCache() {
     SrwGuard guard(g_cacheLock);
     if (g_infos) {
-        for (auto& entry : *g_infos) entry.second->Release();
+        for (auto& entry : *g_infos) {
+            entry.second.described->Release();
+            entry.second.vtable->Release();
+        }
         delete g_infos;
         g_infos = nullptr;
     }

@@ -11,7 +11,15 @@ namespace comkit {
 // The module's type information for one interface, loaded once per process
 // and shared by every object. Released by DllCanUnloadNow when it answers
 // S_OK (never at process detach: that runs under the loader lock).
+//
+// interfaceTypeInfo gives the half that ITypeInfo::Invoke calls through:
+// for a dual interface its vtable half. describedTypeInfo gives what the
+// type library declares, for a dual interface its dispatch half: properties
+// and methods with their results, which late-bound tools read from
+// IDispatch::GetTypeInfo (the vtable half is reachable from it through
+// GetRefTypeOfImplType(-1)).
 HRESULT interfaceTypeInfo(REFIID iid, ITypeInfo** info);
+HRESULT describedTypeInfo(REFIID iid, ITypeInfo** info);
 void releaseTypeInfoCache();
 
 // Script hosts pass variables by reference as VT_BYREF|VT_VARIANT, which the
@@ -45,7 +53,7 @@ public:
         if (!info) return E_POINTER;
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
-        return interfaceTypeInfo(__uuidof(Interface), info);
+        return describedTypeInfo(__uuidof(Interface), info);
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         ComPtr<ITypeInfo> info;

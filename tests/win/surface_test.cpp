@@ -940,11 +940,28 @@ TEST_F(EntryPoints, ModuleStaysWhileAnObjectLives) {
     ComPtr<IUnknown> asInterface;
     EXPECT_EQ(S_OK, wallet->QueryInterface(kInterfaceId, reinterpret_cast<void**>(asInterface.GetAddressOf())))
         << "the object does not answer to _clsWALLETA's IID";
+    UINT infos = 0;
+    EXPECT_EQ(S_OK, wallet->GetTypeInfoCount(&infos));
+    EXPECT_EQ(1u, infos) << "IDispatch::GetTypeInfoCount";
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, wallet->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) << "IDispatch::GetTypeInfo";
-    TypeAttr attr(info.Get());
-    ASSERT_TRUE(attr);
-    EXPECT_EQ(guidText(kInterfaceId), guidText(attr->guid)) << "the object's type info is not _clsWALLETA";
+    {
+        TypeAttr attr(info.Get());
+        ASSERT_TRUE(attr);
+        EXPECT_EQ(guidText(kInterfaceId), guidText(attr->guid)) << "the object's type info is not _clsWALLETA";
+        // Late-bound tools read properties and methods from it: the dispatch
+        // half of the dual interface, whose vtable half stays one step away.
+        EXPECT_EQ(TKIND_DISPATCH, attr->typekind) << "IDispatch::GetTypeInfo gives the vtable half";
+        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> vtable;
+        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(-1, &ref)) << "no vtable half behind the dispatch half";
+        ASSERT_EQ(S_OK, info->GetRefTypeInfo(ref, &vtable));
+        TypeAttr vt(vtable.Get());
+        ASSERT_TRUE(vt);
+        EXPECT_EQ(TKIND_INTERFACE, vt->typekind);
+        EXPECT_EQ(kMemberCount, vt->cFuncs);
+    }
     info.Reset();
     asInterface.Reset();
     wallet.Reset();

@@ -41,7 +41,34 @@ int screenDpi(int axis) {
     return dpi;
 }
 
+constexpr wchar_t kHostClass[] = L"CardkeepDialogTestHost";
+
+bool isAbove(HWND upper, HWND lower) {
+    for (HWND w = GetWindow(upper, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+        if (w == lower) return true;
+    return false;
+}
+
 }  // namespace
+
+HostWindow::HostWindow() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kHostClass;
+    RegisterClassExW(&wc);  // already there from an earlier test is fine
+    window_ = CreateWindowExW(0, kHostClass, L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 300, 120, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    field_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, 200, 24,
+                             window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    EXPECT_TRUE(window_ && field_) << "the host's window cannot be made";
+}
+
+HostWindow::~HostWindow() {
+    if (window_) DestroyWindow(window_);
+}
 
 BoxLook look(HWND box) {
     BoxLook seen;
@@ -110,6 +137,8 @@ std::wstring DialogTest::file() const {
 }
 
 HRESULT DialogTest::run(Member member, const std::function<void(DialogRobot&)>& script) {
+    SetFocus(hostWindow.field());
+    EXPECT_EQ(hostWindow.field(), GetFocus()) << "the host's field cannot take the focus";
     std::atomic<bool> done{false};
     int leftovers = 0;
     std::thread robotThread([&] {
@@ -121,7 +150,34 @@ HRESULT DialogTest::run(Member member, const std::function<void(DialogRobot&)>& 
     done = true;
     robotThread.join();
     EXPECT_EQ(0, leftovers) << "the robot had to close windows the test left open";
+    EXPECT_TRUE(IsWindowEnabled(hostWindow.window())) << "the host's window stays disabled";
+    EXPECT_EQ(hostWindow.field(), GetFocus()) << "the focus did not go back to the host's field";
     return hr;
+}
+
+void DialogTest::expectHostBlocked(HWND dialog) {
+    EXPECT_FALSE(IsWindowEnabled(hostWindow.window())) << "the host's window is usable while the dialog is open";
+    EXPECT_TRUE(isAbove(dialog, hostWindow.window())) << "the dialog is below the host's window";
+}
+
+void DialogTest::expectDialogFrame(HWND dialog) {
+    const LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
+    const LONG_PTR exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+    EXPECT_EQ(WS_CAPTION, style & WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU) << "no close box";
+    EXPECT_TRUE(exStyle & WS_EX_DLGMODALFRAME) << "not the dialog frame";
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_FALSE(exStyle & WS_EX_TOOLWINDOW) << "a tool-window caption";
+    // An owned window without WS_EX_APPWINDOW has no task-bar button; its
+    // owner, never shown, has none either.
+    EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    EXPECT_NE(nullptr, owner) << "an unowned dialog gets a task-bar button";
+    EXPECT_NE(hostWindow.window(), owner) << "the dialog took a window of the host as its owner";
+    if (owner) {
+        EXPECT_FALSE(IsWindowVisible(owner)) << "the owner of the dialog is shown";
+    }
+    expectHostBlocked(dialog);
 }
 
 void DialogTest::confirmOk(DialogRobot& robot, HWND okButton, int answer) {
@@ -134,6 +190,7 @@ void DialogTest::confirmOk(DialogRobot& robot, HWND okButton, int answer) {
     EXPECT_EQ(IDYES, seen.defaultButton);
     EXPECT_EQ(LoadIconW(nullptr, IDI_QUESTION), seen.icon);
     EXPECT_EQ(GetParent(okButton), GetWindow(box, GW_OWNER)) << "the box is not modal to the dialog";
+    expectHostBlocked(GetParent(okButton));
     robot.answer(box, answer);
 }
 

@@ -50,6 +50,22 @@ private:
     bool ok_ = false;
 };
 
+// A window of the host on the test's thread, the one that calls the
+// dialogs: a visible top-level window whose field has the focus.
+class HostWindow {
+public:
+    HostWindow();
+    ~HostWindow();
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+    HWND window() const { return window_; }
+    HWND field() const { return field_; }
+
+private:
+    HWND window_ = nullptr;
+    HWND field_ = nullptr;
+};
+
 class DialogTest : public ::testing::Test {
 protected:
     using Member = HRESULT (STDMETHODCALLTYPE _clsWALLETA::*)();
@@ -58,10 +74,19 @@ protected:
     void TearDown() override;
 
     // Calls the member on this thread (it returns when the dialog is
-    // unloaded) while script drives the dialog from a robot thread.
+    // unloaded) while script drives the dialog from a robot thread. The
+    // host's field has the focus before the call and has it again after,
+    // with the host's window usable.
     HRESULT run(Member member, const std::function<void(DialogRobot&)>& script);
     HRESULT editWallet(const std::function<void(DialogRobot&)>& script) { return run(&_clsWALLETA::EditWallet, script); }
     HRESULT editPocket(const std::function<void(DialogRobot&)>& script) { return run(&_clsWALLETA::EditPocket, script); }
+
+    // From the robot: while a dialog or its message box is open, the host's
+    // window takes no input, and the dialog is above it.
+    void expectHostBlocked(HWND dialog);
+    // The dialog's frame: an ordinary dialog caption with a close box, owned
+    // by a hidden window that is not the host's, so it has no task-bar button.
+    void expectDialogFrame(HWND dialog);
 
     // Presses OK and answers the confirmation, checking how it looks.
     void confirmOk(DialogRobot& robot, HWND okButton, int answer);
@@ -87,6 +112,7 @@ protected:
     comkit::ComPtr<testsupport::FakeHost> host = testsupport::FakeHost::make(L"Ledger", L"LedgerPro", 3, 10);
     comkit::ComPtr<_clsWALLETA> wallet;
     UiProbe probe;
+    HostWindow hostWindow;
 };
 
 }  // namespace dialogtest

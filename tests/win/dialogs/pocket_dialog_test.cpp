@@ -40,10 +40,7 @@ TEST_F(PocketDialog, ListsThePocketsByThePocketRuleInANativeDialog) {
         EXPECT_EQ(L"", robot.text(control(dialog, P::txtCardName)));
         EXPECT_EQ(L"", robot.text(control(dialog, P::txtInformation)));
 
-        const LONG_PTR exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
-        EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
-        EXPECT_FALSE(GetWindowLongPtrW(dialog, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-        EXPECT_EQ(nullptr, GetWindow(dialog, GW_OWNER));
+        expectDialogFrame(dialog);
         RECT client{};
         GetClientRect(dialog, &client);
         EXPECT_EQ(pixelsX(5835), client.right);
@@ -332,6 +329,7 @@ TEST_F(PocketDialog, NoCancelEscapeAndTheCloseBoxWriteNothing) {
             robot.type(L"D");
             robot.focus(dialog, control(dialog, P::txtInformation));
             robot.type(L"changed");
+            expectHostBlocked(dialog);
             way.leave(robot, dialog);
             EXPECT_TRUE(robot.waitGone(dialog)) << "the dialog stayed open";
         });
@@ -406,6 +404,7 @@ TEST_F(PocketDialog, AFailureWhileChoosingIsShownAndTheDialogStaysOpen) {
         robot.type(L"B");
         HWND box = robot.waitBox(L"Family - POCKETS");
         ASSERT_NE(nullptr, box) << "the failure was not shown";
+        expectHostBlocked(dialog);
         EXPECT_NE(std::wstring::npos, look(box).text.find(L"wallet.cdw")) << narrow(look(box).text);
         robot.answer(box, IDOK);
         ASSERT_TRUE(robot.sync());

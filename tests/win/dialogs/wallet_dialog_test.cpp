@@ -51,14 +51,9 @@ TEST_F(WalletDialog, OpensWithTheStoredValuesAsANativeDialogInTheDesignedLayout)
         HWND dialog = robot.waitDialog(L"Home - WALLET");
         ASSERT_NE(nullptr, dialog);
 
-        // A fixed dialog frame with only a close box, no owner, not in the task bar.
-        const LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
-        const LONG_PTR exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
-        EXPECT_TRUE(style & WS_SYSMENU);
-        EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-        EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW) << "an unowned window without it gets a task-bar button";
-        EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
-        EXPECT_EQ(nullptr, GetWindow(dialog, GW_OWNER));
+        // A fixed dialog frame with only a close box, not in the task bar,
+        // above the host's window, which takes no input meanwhile.
+        expectDialogFrame(dialog);
 
         // The layout, twips converted at the screen's resolution.
         RECT client{};
@@ -304,6 +299,7 @@ TEST_F(WalletDialog, NoCancelEscapeAndTheCloseBoxWriteNothing) {
                 EXPECT_EQ(L"changed too", robot.text(control(dialog, W::txtPasswordHint)));
                 EXPECT_EQ(before, fileBytes()) << "No wrote to the wallet";
             }
+            expectHostBlocked(dialog);
             way.leave(robot, dialog);
             EXPECT_TRUE(robot.waitGone(dialog)) << "the dialog stayed open";
         });
@@ -376,6 +372,7 @@ TEST_F(WalletDialog, AFailureWhileSavingIsShownAndTheDialogKeepsWhatWasTyped) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         HWND box = robot.waitBox(L"Home - WALLET");
         ASSERT_NE(nullptr, box) << "the failure was not shown";
+        expectHostBlocked(dialog);
         const BoxLook seen = look(box);
         EXPECT_NE(std::wstring::npos, seen.text.find(L"read-only")) << narrow(seen.text);
         EXPECT_EQ(LoadIconW(nullptr, IDI_EXCLAMATION), seen.icon);
