@@ -50,3 +50,13 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# cardkeep_fault_points(<target>): the test build of a library, with its
+# fault points compiled in (src/surface/fault_points.h), kept apart in
+# bin/faults so that nothing registers or ships it.
+function(cardkeep_fault_points target)
+  target_compile_definitions(${target} PRIVATE CARDKEEP_FAULT_POINTS)
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CARDKEEP_BIN_DIR}/faults
+    LIBRARY_OUTPUT_DIRECTORY ${CARDKEEP_BIN_DIR}/faults)
+endfunction()

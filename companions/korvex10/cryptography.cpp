@@ -34,21 +34,21 @@ HRESULT Cryptography::run(bool seal, VARIANT* text, VARIANT* key, VARIANT* flag,
                                ? HRESULT_FROM_NT(static_cast<LONG>(e.status()))
                                : NTE_BAD_DATA;
         return fail(hr, std::wstring(what.begin(), what.end()));
-    } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY, L"Out of memory.");
     }
 }
 
 STDMETHODIMP Cryptography::Encrypt(VARIANT* text, VARIANT* key, VARIANT* flag, BSTR* result) {
-    const auto scope = call(kProgId);
-    if (result) *result = nullptr;
-    return scope.done(run(true, text, key, flag, result));
+    return call(kProgId, [&] {
+        if (result) *result = nullptr;
+        return run(true, text, key, flag, result);
+    });
 }
 
 STDMETHODIMP Cryptography::Decrypt(VARIANT* text, VARIANT* key, VARIANT* flag, BSTR* result) {
-    const auto scope = call(kProgId);
-    if (result) *result = nullptr;
-    return scope.done(run(false, text, key, flag, result));
+    return call(kProgId, [&] {
+        if (result) *result = nullptr;
+        return run(false, text, key, flag, result);
+    });
 }
 
 }  // namespace korvex

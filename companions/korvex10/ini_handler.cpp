@@ -1,5 +1,6 @@
 #include "ini_handler.h"
 
+#include "fault_points.h"
 #include "win_text.h"
 
 #include <cstdio>
@@ -136,6 +137,7 @@ HRESULT IniFileHandler::assignName(std::wstring& name, BSTR given) {
 
 HRESULT IniFileHandler::readValue(VARIANT* value) {
     CK_RETURN_IF_FAILED(requireFile());
+    CK_FAULT_POINT(L"Value");
     std::u16string text;
     CK_RETURN_IF_FAILED(file_->read(ini::u16(section_), ini::u16(key_), text));
     const std::wstring_view wide = ini::wide(text);
@@ -169,48 +171,40 @@ HRESULT IniFileHandler::enumerate(bool allSections, VARIANT* list, VARIANT* coun
 }
 
 STDMETHODIMP IniFileHandler::get_Path(BSTR* path) {
-    const auto scope = call(kProgId);
-    return scope.done(copyOut(file_ ? file_->path() : std::wstring(), path));
+    return call(kProgId, [&] { return copyOut(file_ ? file_->path() : std::wstring(), path); });
 }
 STDMETHODIMP IniFileHandler::put_Path(BSTR path) {
-    const auto scope = call(kProgId);
-    return scope.done(setPath(path));
+    return call(kProgId, [&] { return setPath(path); });
 }
 // Assigning a section or key only moves the cursor; names are checked when
 // a value is written, so reading a name the file cannot hold just finds nothing.
 STDMETHODIMP IniFileHandler::get_Section(BSTR* section) {
-    const auto scope = call(kProgId);
-    return scope.done(readName(section_, section));
+    return call(kProgId, [&] { return readName(section_, section); });
 }
 STDMETHODIMP IniFileHandler::put_Section(BSTR section) {
-    const auto scope = call(kProgId);
-    return scope.done(assignName(section_, section));
+    return call(kProgId, [&] { return assignName(section_, section); });
 }
 STDMETHODIMP IniFileHandler::get_Key(BSTR* key) {
-    const auto scope = call(kProgId);
-    return scope.done(readName(key_, key));
+    return call(kProgId, [&] { return readName(key_, key); });
 }
 STDMETHODIMP IniFileHandler::put_Key(BSTR key) {
-    const auto scope = call(kProgId);
-    return scope.done(assignName(key_, key));
+    return call(kProgId, [&] { return assignName(key_, key); });
 }
 STDMETHODIMP IniFileHandler::get_Value(VARIANT* value) {
-    const auto scope = call(kProgId);
-    if (!value) return scope.done(E_POINTER);
-    VariantInit(value);
-    return scope.done(readValue(value));
+    return call(kProgId, [&] {
+        if (!value) return E_POINTER;
+        VariantInit(value);
+        return readValue(value);
+    });
 }
 STDMETHODIMP IniFileHandler::put_Value(VARIANT value) {
-    const auto scope = call(kProgId);
-    return scope.done(writeValue(value));
+    return call(kProgId, [&] { return writeValue(value); });
 }
 STDMETHODIMP IniFileHandler::EnumerateAllSections(VARIANT* list, VARIANT* count) {
-    const auto scope = call(kProgId);
-    return scope.done(enumerate(true, list, count));
+    return call(kProgId, [&] { return enumerate(true, list, count); });
 }
 STDMETHODIMP IniFileHandler::EnumerateCurrentSection(VARIANT* list, VARIANT* count) {
-    const auto scope = call(kProgId);
-    return scope.done(enumerate(false, list, count));
+    return call(kProgId, [&] { return enumerate(false, list, count); });
 }
 
 }  // namespace korvex

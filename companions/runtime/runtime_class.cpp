@@ -45,10 +45,11 @@ HRESULT environGet(short mode, BSTR name, BSTR* value) {
 }  // namespace
 
 STDMETHODIMP RunTime::EnvironGet(short mode, BSTR name, BSTR* value) {
-    const auto scope = call(kProgId);
-    if (!value) return scope.done(E_POINTER);
-    *value = nullptr;
-    return scope.done(environGet(mode, name, value));
+    return call(kProgId, [&] {
+        if (!value) return E_POINTER;
+        *value = nullptr;
+        return environGet(mode, name, value);
+    });
 }
 
 }  // namespace korvex

@@ -32,6 +32,19 @@ HRESULT memberText(outside::LateBound& app, const wchar_t* member, std::wstring&
     return S_OK;
 }
 
+// A product name or title is one folder of the chain under the root. A
+// separator, a colon (a drive or a stream) or the names of this folder and
+// its parent would put the wallet elsewhere, outside the root at worst, and
+// a NUL would end the name early where the platform reads it.
+HRESULT folderName(outside::LateBound& app, const wchar_t* member, std::wstring& text) {
+    CK_RETURN_IF_FAILED(memberText(app, member, text));
+    if (text == L"." || text == L".." || text.find_first_of(std::wstring_view(L"\\/:\0", 4)) != std::wstring::npos)
+        return comkit::fail(E_INVALIDARG, std::wstring(L"The host application's ") + member +
+                                              L" cannot name a folder of the wallet: it must not be \".\" or \"..\" "
+                                              L"nor contain \\, / or :.");
+    return S_OK;
+}
+
 }  // namespace
 
 bool FileSystem::FileExists(const std::wstring& path) const {
@@ -58,10 +71,10 @@ HRESULT EnsureFolder(const std::wstring& path) {
 HRESULT ApplicationPath(outside::LateBound& app, int parts, std::wstring& path) {
     if (!app) return comkit::fail(E_POINTER, L"The wallet has no host application object (AppObject is not set).");
     std::wstring product, title, major, minor;
-    CK_RETURN_IF_FAILED(memberText(app, L"ProductName", product));
+    CK_RETURN_IF_FAILED(folderName(app, L"ProductName", product));
     path = product;
     if (parts < 2) return S_OK;
-    CK_RETURN_IF_FAILED(memberText(app, L"Title", title));
+    CK_RETURN_IF_FAILED(folderName(app, L"Title", title));
     path += L"\\" + title;
     if (parts < 3) return S_OK;
     comkit::Variant value;

@@ -55,6 +55,11 @@ ModuleState& threadState() {
     return *state;
 }
 
+ModuleState* existingThreadState() noexcept {
+    if (g_slot == TLS_OUT_OF_INDEXES) return nullptr;
+    return static_cast<ModuleState*>(TlsGetValue(g_slot));
+}
+
 void discardModuleState(bool wholeProcess) {
     if (g_slot == TLS_OUT_OF_INDEXES) return;
     if (!wholeProcess) {

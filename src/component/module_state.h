@@ -26,8 +26,17 @@ struct ModuleState {
     std::unique_ptr<FileSystem> goFileSystem;
     outside::LateBound goCryptography;
 
-    // The opened name of the wallet last initialised on this thread.
+    // The wallet objects alive on this thread: the shared components stay
+    // while there is one.
+    int walletObjects = 0;
+    // The wallet file the INI cursor points at; empty before any.
+    std::wstring cursorPath;
+
+    // The opened name of the wallet whose dialog is shown, for the captions
+    // (else the name last initialised on this thread), and that wallet's
+    // file, the only one the dialogs read and write.
     std::wstring gsCurrentWalletName;
+    std::wstring dialogWalletPath;
 
     // The thread's two dialogs, made on first use. Neither holds a window
     // while it is not shown.
@@ -40,6 +49,8 @@ struct ModuleState {
 };
 
 ModuleState& threadState();
+// This thread's copy if it has one; makes none, so it never fails.
+ModuleState* existingThreadState() noexcept;
 
 // Frees this thread's copy (or every thread's, at unload).
 void discardModuleState(bool wholeProcess);

@@ -1,5 +1,6 @@
 #include "wallet.h"
 
+#include "fault_points.h"
 #include "folders.h"
 #include "module_state.h"
 #include "notices.h"
@@ -28,14 +29,25 @@ HRESULT lowerCase(const comkit::Variant& value, std::wstring& text) {
     return S_OK;
 }
 
-// A parameter passed by reference that the host left null is the empty text.
-BSTR& refOrEmpty(BSTR* parameter, BSTR& empty) { return parameter ? *parameter : empty; }
+// The host's variable behind a by-reference parameter; one the host left
+// out is a variable of the call's own (standIn).
+comkit::BstrRef hostVariable(BSTR* parameter, Bstr& standIn) {
+    return parameter ? comkit::BstrRef(parameter) : comkit::BstrRef(standIn);
+}
+
+BSTR hostText(BSTR* parameter) { return parameter ? *parameter : nullptr; }
 
 }  // namespace
 
-Wallet::~Wallet() { ReleaseSharedObjects(); }
+Wallet::~Wallet() {
+    if (sharesComponents_) ReleaseSharedObjects();
+}
 
-HRESULT Wallet::initialise() { return CreateSharedObjects(); }
+HRESULT Wallet::initialise() {
+    CK_RETURN_IF_FAILED(CreateSharedObjects());
+    sharesComponents_ = true;
+    return S_OK;
+}
 
 HRESULT Wallet::initialiseWallet() {
     outside::LateBound* runTime = nullptr;
@@ -57,8 +69,8 @@ HRESULT Wallet::initialiseWallet() {
         ShowNotice(L"Wallet file does not exists on this computer", L"Invalid Wallet", MB_ICONEXCLAMATION);
 
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
-    CK_RETURN_IF_FAILED(ini->assignText(L"Path", walletPath_));
+    CK_RETURN_IF_FAILED(RequireIniFile(walletPath_, ini));
+    openedPath_ = walletPath_;
     CK_RETURN_IF_FAILED(SelectEntry(*ini, store::kWalletSection, store::kKeyNow));
     SYSTEMTIME now{};
     GetLocalTime(&now);
@@ -68,24 +80,24 @@ HRESULT Wallet::initialiseWallet() {
     CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyName));
     Bstr sealedName;
     CK_RETURN_IF_FAILED(ReadText(*ini, sealedName));
-    BSTR nameVariable = sealedName.get();
-    state.gsCurrentWalletName.assign(store::open(nameVariable).view());
+    openedName_.assign(store::open(comkit::BstrRef(sealedName)).view());
+    state.gsCurrentWalletName = openedName_;
     return S_OK;
 }
 
-HRESULT Wallet::changePassword(BSTR& oldPassword, BSTR& newPassword, BSTR& newHint) {
-    if (view(newPassword) != view(oldPassword)) {
+HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newPassword, comkit::BstrRef newHint) {
+    if (newPassword.view() != oldPassword.view()) {
         ShowNotice(L"OldPassword and NewPassword does not match.", L"Invalid Password", MB_ICONINFORMATION);
         return S_OK;
     }
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
     // Both are sealed before anything is written: a value that cannot be
     // sealed must not leave the empty text in its place, nor a new password
     // beside the old hint.
     const Bstr password = store::seal(newPassword);
     const Bstr hint = store::seal(newHint);
-    if ((password.length() == 0 && SysStringLen(newPassword) != 0) || (hint.length() == 0 && SysStringLen(newHint) != 0))
+    if ((password.length() == 0 && !newPassword.view().empty()) || (hint.length() == 0 && !newHint.view().empty()))
         return fail(NTE_FAIL, L"The value could not be sealed.");
     CK_RETURN_IF_FAILED(SelectEntry(*ini, store::kWalletSection, store::kKeyPassword));
     CK_RETURN_IF_FAILED(ini->assignText(L"Value", password.view()));
@@ -93,132 +105,142 @@ HRESULT Wallet::changePassword(BSTR& oldPassword, BSTR& newPassword, BSTR& newHi
     return ini->assignText(L"Value", hint.view());
 }
 
-HRESULT Wallet::setCard(BSTR pocket, BSTR card, BSTR& information) {
+HRESULT Wallet::setPocket(BSTR pocket) {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
+    return ini->assignText(L"Section", view(pocket));
+}
+
+HRESULT Wallet::setCard(BSTR pocket, BSTR card, comkit::BstrRef information) {
+    outside::LateBound* ini = nullptr;
+    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
     CK_RETURN_IF_FAILED(SelectEntry(*ini, view(pocket), view(card)));
     const Bstr sealed = store::seal(information);
-    if (sealed.length() == 0 && SysStringLen(information) != 0)
-        return fail(NTE_FAIL, L"The value could not be sealed.");
+    if (sealed.length() == 0 && !information.view().empty()) return fail(NTE_FAIL, L"The value could not be sealed.");
     return ini->assignText(L"Value", sealed.view());
 }
 
 HRESULT Wallet::getCard(BSTR pocket, BSTR card, BSTR* information) {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
     CK_RETURN_IF_FAILED(SelectEntry(*ini, view(pocket), view(card)));
+    CK_FAULT_POINT(L"GetCard");
     Bstr sealed;
     CK_RETURN_IF_FAILED(ReadText(*ini, sealed));
-    BSTR sealedVariable = sealed.get();
-    *information = store::open(sealedVariable).detach();
+    *information = store::open(comkit::BstrRef(sealed)).detach();
     return S_OK;
 }
 
-// The published members: each keeps the object alive for the call and puts
-// this class on the error of a failure.
+HRESULT Wallet::showDialog(HRESULT (*show)()) {
+    const DialogWallet shown(openedPath_, openedName_);
+    return show();
+}
+
+// The published members, each inside the one boundary, which keeps the
+// object alive for the call and puts this class on the error of a failure.
 
 STDMETHODIMP Wallet::get_AppObject(IDispatch** value) {
-    const auto scope = call(kProgId);
-    if (!value) return scope.done(E_POINTER);
-    *value = appObject_.get();
-    if (*value) (*value)->AddRef();
-    return scope.done(S_OK);
+    return call(kProgId, [&] {
+        if (!value) return E_POINTER;
+        *value = appObject_.get();
+        if (*value) (*value)->AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Wallet::putref_AppObject(IDispatch* oNewValue) {
-    const auto scope = call(kProgId);
-    appObject_ = outside::LateBound(comkit::ComPtr<IDispatch>(oNewValue));
-    return scope.done(initialiseWallet());
+    return call(kProgId, [&] {
+        appObject_ = outside::LateBound(comkit::ComPtr<IDispatch>(oNewValue));
+        return initialiseWallet();
+    });
 }
 
 STDMETHODIMP Wallet::get_PAVString(BSTR* value) {
-    const auto scope = call(kProgId);
-    return scope.done(copyOut(pavString_, value));
+    return call(kProgId, [&] { return copyOut(pavString_, value); });
 }
 STDMETHODIMP Wallet::put_PAVString(BSTR sNewValue) {
-    const auto scope = call(kProgId);
-    pavString_.assign(view(sNewValue));
-    return scope.done(S_OK);
+    return call(kProgId, [&] {
+        pavString_.assign(view(sNewValue));
+        return S_OK;
+    });
 }
 STDMETHODIMP Wallet::get_LocalProgramsPath(BSTR* value) {
-    const auto scope = call(kProgId);
-    return scope.done(copyOut(localProgramsPath_, value));
+    return call(kProgId, [&] { return copyOut(localProgramsPath_, value); });
 }
 STDMETHODIMP Wallet::put_LocalProgramsPath(BSTR sNewValue) {
-    const auto scope = call(kProgId);
-    localProgramsPath_.assign(view(sNewValue));
-    return scope.done(S_OK);
+    return call(kProgId, [&] {
+        localProgramsPath_.assign(view(sNewValue));
+        return S_OK;
+    });
 }
 STDMETHODIMP Wallet::get_WalletPath(BSTR* value) {
-    const auto scope = call(kProgId);
-    return scope.done(copyOut(walletPath_, value));
+    return call(kProgId, [&] { return copyOut(walletPath_, value); });
 }
 STDMETHODIMP Wallet::put_WalletPath(BSTR sNewValue) {
-    const auto scope = call(kProgId);
-    walletPath_.assign(view(sNewValue));
-    return scope.done(S_OK);
+    return call(kProgId, [&] {
+        walletPath_.assign(view(sNewValue));
+        return S_OK;
+    });
 }
 STDMETHODIMP Wallet::get_WalletFolder(BSTR* value) {
-    const auto scope = call(kProgId);
-    return scope.done(copyOut(walletFolder_, value));
+    return call(kProgId, [&] { return copyOut(walletFolder_, value); });
 }
 STDMETHODIMP Wallet::put_WalletFolder(BSTR sNewValue) {
-    const auto scope = call(kProgId);
-    walletFolder_.assign(view(sNewValue));
-    return scope.done(S_OK);
+    return call(kProgId, [&] {
+        walletFolder_.assign(view(sNewValue));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Wallet::InitialiseWallet() {
-    const auto scope = call(kProgId);
-    return scope.done(initialiseWallet());
+    return call(kProgId, [&] { return initialiseWallet(); });
 }
 
 STDMETHODIMP Wallet::EditWallet() {
-    const auto scope = call(kProgId);
-    return scope.done(dialogs::ShowEditWallet());
+    return call(kProgId, [&] { return showDialog(&dialogs::ShowEditWallet); });
 }
 
 STDMETHODIMP Wallet::EditPocket() {
-    const auto scope = call(kProgId);
-    return scope.done(dialogs::ShowEditPocket());
+    return call(kProgId, [&] { return showDialog(&dialogs::ShowEditPocket); });
 }
 
 STDMETHODIMP Wallet::ChangePassword(BSTR* sOldPassword, BSTR* sNewPassword, BSTR* sNewHint, VARIANT* result) {
-    const auto scope = call(kProgId);
-    if (!result) return scope.done(E_POINTER);
-    VariantInit(result);
-    BSTR empty1 = nullptr, empty2 = nullptr, empty3 = nullptr;
-    return scope.done(changePassword(refOrEmpty(sOldPassword, empty1), refOrEmpty(sNewPassword, empty2),
-                                     refOrEmpty(sNewHint, empty3)));
+    return call(kProgId, [&] {
+        if (!result) return E_POINTER;
+        VariantInit(result);
+        Bstr left1, left2, left3;
+        return changePassword(hostVariable(sOldPassword, left1), hostVariable(sNewPassword, left2),
+                              hostVariable(sNewHint, left3));
+    });
 }
 
 STDMETHODIMP Wallet::SetPocket(BSTR* sPocketName, LONG* result) {
-    const auto scope = call(kProgId);
-    if (!result) return scope.done(E_POINTER);
-    *result = 0;
-    outside::LateBound* ini = nullptr;
-    HRESULT hr = RequireIniFile(ini);
-    if (SUCCEEDED(hr)) hr = ini->assignText(L"Section", view(sPocketName ? *sPocketName : nullptr));
-    if (SUCCEEDED(hr)) *result = 1;
-    return scope.done(hr);
+    return call(kProgId, [&] {
+        if (!result) return E_POINTER;
+        *result = 0;
+        CK_RETURN_IF_FAILED(setPocket(hostText(sPocketName)));
+        *result = 1;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Wallet::SetCard(BSTR* sPocketName, BSTR* sCardName, BSTR* sInformation, LONG* result) {
-    const auto scope = call(kProgId);
-    if (!result) return scope.done(E_POINTER);
-    *result = 0;
-    BSTR empty = nullptr;
-    const HRESULT hr = setCard(sPocketName ? *sPocketName : nullptr, sCardName ? *sCardName : nullptr,
-                               refOrEmpty(sInformation, empty));
-    if (SUCCEEDED(hr)) *result = 1;
-    return scope.done(hr);
+    return call(kProgId, [&] {
+        if (!result) return E_POINTER;
+        *result = 0;
+        Bstr left;
+        CK_RETURN_IF_FAILED(setCard(hostText(sPocketName), hostText(sCardName), hostVariable(sInformation, left)));
+        *result = 1;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Wallet::GetCard(BSTR* sPocketName, BSTR* sCardName, BSTR* result) {
-    const auto scope = call(kProgId);
-    if (!result) return scope.done(E_POINTER);
-    *result = nullptr;
-    return scope.done(getCard(sPocketName ? *sPocketName : nullptr, sCardName ? *sCardName : nullptr, result));
+    return call(kProgId, [&] {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        return getCard(hostText(sPocketName), hostText(sCardName), result);
+    });
 }
 
 }  // namespace cardkeep

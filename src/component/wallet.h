@@ -37,9 +37,12 @@ public:
 
 private:
     HRESULT initialiseWallet();
-    HRESULT changePassword(BSTR& oldPassword, BSTR& newPassword, BSTR& newHint);
-    HRESULT setCard(BSTR pocket, BSTR card, BSTR& information);
+    HRESULT changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newPassword, comkit::BstrRef newHint);
+    HRESULT setPocket(BSTR pocket);
+    HRESULT setCard(BSTR pocket, BSTR card, comkit::BstrRef information);
     HRESULT getCard(BSTR pocket, BSTR card, BSTR* information);
+    // Shows one of the thread's dialogs on this object's wallet.
+    HRESULT showDialog(HRESULT (*show)());
 
     // The object's own state, in the order the class declares it.
     std::wstring walletFolder_;
@@ -47,6 +50,14 @@ private:
     std::wstring pavString_;
     outside::LateBound appObject_;
     std::wstring localProgramsPath_;
+
+    // The wallet file the object's last initialisation pointed the cursor
+    // at, which every later use goes back to (writing WalletPath does not
+    // move the wallet), and the name it opened there, for the captions.
+    std::wstring openedPath_;
+    std::wstring openedName_;
+    // Whether the thread's shared components count this object.
+    bool sharesComponents_ = false;
 };
 
 }  // namespace cardkeep

@@ -9,15 +9,6 @@
 namespace cardkeep::dialogs {
 namespace {
 
-// The component may replace a by-reference string; the variable's new
-// string then belongs to its owner.
-void keepReplacement(comkit::Bstr& owner, BSTR variable) {
-    if (variable != owner.get()) {
-        owner.detach();
-        *owner.put() = variable;
-    }
-}
-
 VARIANT byReference(comkit::Variant& variable) {
     VARIANT reference;
     VariantInit(&reference);
@@ -31,9 +22,7 @@ VARIANT byReference(comkit::Variant& variable) {
 HRESULT ReadOpened(outside::LateBound& ini, std::wstring& plain) {
     comkit::Bstr sealed;
     CK_RETURN_IF_FAILED(ReadText(ini, sealed));
-    BSTR variable = sealed.get();
-    const comkit::Bstr opened = store::open(variable);
-    keepReplacement(sealed, variable);
+    const comkit::Bstr opened = store::open(comkit::BstrRef(sealed));
     plain.assign(opened.view());
     return S_OK;
 }
@@ -41,9 +30,7 @@ HRESULT ReadOpened(outside::LateBound& ini, std::wstring& plain) {
 HRESULT SealForWriting(std::wstring_view plain, comkit::Bstr& sealed) {
     comkit::Bstr text(plain);
     if (!text.get() && !plain.empty()) return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
-    BSTR variable = text.get();
-    sealed = store::seal(variable);
-    keepReplacement(text, variable);
+    sealed = store::seal(comkit::BstrRef(text));
     if (sealed.length() == 0 && !plain.empty())
         return comkit::fail(NTE_FAIL, L"A value could not be sealed, so nothing was written.");
     return S_OK;

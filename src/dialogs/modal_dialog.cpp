@@ -139,13 +139,9 @@ HRESULT ModalDialog::Show() {
     // Noted before the host's windows are disabled (which takes the focus
     // away), and given back once they are all enabled again.
     const FocusReturn focusBack;
-    std::vector<WORD> dialogTemplate;
-    try {
-        dialogTemplate = buildTemplate();
-        shown_ = std::make_unique<Shown>(comkit::moduleHandle());
-    } catch (const std::bad_alloc&) {
-        return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
-    }
+    // Running out of memory here reaches the member's boundary as any other.
+    const std::vector<WORD> dialogTemplate = buildTemplate();
+    shown_ = std::make_unique<Shown>(comkit::moduleHandle());
     // Whatever happens, the next showing starts from nothing, with the
     // host's windows enabled again.
     struct Forget {
@@ -288,29 +284,27 @@ INT_PTR CALLBACK ModalDialog::dialogProc(HWND window, UINT message, WPARAM wPara
     if (!self || !self->shown_) return FALSE;
     if (message == WM_INITDIALOG) self->shown_->window = window;
     // Nothing may leave a window procedure as an exception: it would end
-    // the host.
-    try {
-        return self->handle(message, wParam, lParam);
-    } catch (const std::bad_alloc&) {
-        comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
-        if (message == WM_INITDIALOG) {
-            self->shown_->loadStatus = E_OUTOFMEMORY;
-            self->shown_->loadDescription = L"Out of memory.";
-            EndDialog(window, IDCANCEL);
-        } else {
-            self->report(E_OUTOFMEMORY);
+    // the host. A handler ended so while loading ends the dialog, and the
+    // member that showed it returns the failure; later the user is told and
+    // the dialog stays open.
+    INT_PTR handled = TRUE;
+    comkit::boundary([&] {
+        const HRESULT hr = comkit::boundary([&] {
+            handled = self->handle(message, wParam, lParam);
+            return S_OK;
+        });
+        if (SUCCEEDED(hr)) return S_OK;
+        handled = TRUE;
+        if (message != WM_INITDIALOG) {
+            self->report(hr);
+            return S_OK;
         }
-    } catch (...) {
-        comkit::fail(E_UNEXPECTED, L"An unexpected error occurred in the dialog.");
-        if (message == WM_INITDIALOG) {
-            self->shown_->loadStatus = E_UNEXPECTED;
-            self->shown_->loadDescription = L"An unexpected error occurred in the dialog.";
-            EndDialog(window, IDCANCEL);
-        } else {
-            self->report(E_UNEXPECTED);
-        }
-    }
-    return TRUE;
+        self->shown_->loadStatus = hr;
+        EndDialog(window, IDCANCEL);
+        self->shown_->loadDescription = describeThreadError(hr);
+        return S_OK;
+    });
+    return handled;
 }
 
 INT_PTR ModalDialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -365,13 +359,14 @@ INT_PTR ModalDialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK ModalDialog::comboEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                             DWORD_PTR data) {
     auto* self = reinterpret_cast<ModalDialog*>(data);
-    try {
+    bool passOn = true;
+    const HRESULT hr = comkit::boundary([&] {
         switch (message) {
         case WM_CHAR: {
             // Seen before the box: a completed text swallows the keystroke.
             SHORT keyCode = static_cast<SHORT>(LOWORD(wParam));
             Common::ComboAutoComplete(GetParent(edit), keyCode);
-            if (keyCode == 0) return 0;
+            if (keyCode == 0) passOn = false;
             wParam = static_cast<unsigned short>(keyCode);
             break;
         }
@@ -380,18 +375,22 @@ LRESULT CALLBACK ModalDialog::comboEditProc(HWND edit, UINT message, WPARAM wPar
             // still closes on it, whichever control has the focus.
             if (wParam == VK_ESCAPE && self) {
                 self->unload();
-                return 0;
+                passOn = false;
             }
             break;
         default:
             break;
         }
-    } catch (...) {
-        comkit::fail(E_UNEXPECTED, L"An unexpected error occurred in the dialog.");
-        if (self) self->report(E_UNEXPECTED);
-        return 0;
+        return S_OK;
+    });
+    if (FAILED(hr)) {
+        passOn = false;
+        if (self) comkit::boundary([&] {
+            self->report(hr);
+            return S_OK;
+        });
     }
-    return DefSubclassProc(edit, message, wParam, lParam);
+    return passOn ? DefSubclassProc(edit, message, wParam, lParam) : 0;
 }
 
 }  // namespace cardkeep::dialogs

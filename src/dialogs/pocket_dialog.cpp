@@ -156,13 +156,9 @@ void frmEditPocket::command(int id, int code) {
 }
 
 HRESULT ShowEditPocket() {
-    try {
-        ModuleState& state = threadState();
-        if (!state.frmEditPocket) state.frmEditPocket = std::make_unique<frmEditPocket>();
-        return state.frmEditPocket->Show();
-    } catch (const std::bad_alloc&) {
-        return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
-    }
+    ModuleState& state = threadState();
+    if (!state.frmEditPocket) state.frmEditPocket = std::make_unique<frmEditPocket>();
+    return state.frmEditPocket->Show();
 }
 
 }  // namespace cardkeep::dialogs

@@ -133,13 +133,9 @@ void frmEditWalletA::command(int id, int code) {
 }
 
 HRESULT ShowEditWallet() {
-    try {
-        ModuleState& state = threadState();
-        if (!state.frmEditWalletA) state.frmEditWalletA = std::make_unique<frmEditWalletA>();
-        return state.frmEditWalletA->Show();
-    } catch (const std::bad_alloc&) {
-        return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
-    }
+    ModuleState& state = threadState();
+    if (!state.frmEditWalletA) state.frmEditWalletA = std::make_unique<frmEditWalletA>();
+    return state.frmEditWalletA->Show();
 }
 
 }  // namespace cardkeep::dialogs

@@ -6,15 +6,7 @@
 namespace cardkeep::store {
 namespace {
 
-VARIANT reference(BSTR& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BYREF | VT_BSTR;
-    v.pbstrVal = &text;
-    return v;
-}
-
-comkit::Bstr run(const wchar_t* member, BSTR& sText, BSTR& sKey, VARIANT_BOOL& bFlag) {
+comkit::Bstr run(const wchar_t* member, comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag) {
     comkit::Bstr text;
     outside::LateBound& crypto = threadState().goCryptography;
     if (crypto) {
@@ -23,7 +15,7 @@ comkit::Bstr run(const wchar_t* member, BSTR& sText, BSTR& sKey, VARIANT_BOOL& b
         flag.vt = VT_BYREF | VT_BOOL;
         flag.pboolVal = &bFlag;
         comkit::Variant result;
-        if (SUCCEEDED(crypto.call(member, {reference(sText), reference(sKey), flag}, result)))
+        if (SUCCEEDED(crypto.call(member, {sText.argument(), sKey.argument(), flag}, result)))
             comkit::toText(*result.get(), text);
     }
     // The failure is absorbed here and must not surface later as the error
@@ -32,24 +24,21 @@ comkit::Bstr run(const wchar_t* member, BSTR& sText, BSTR& sKey, VARIANT_BOOL& b
     return text;
 }
 
-comkit::Bstr withWalletKey(const wchar_t* member, BSTR& text) {
+comkit::Bstr withWalletKey(const wchar_t* member, comkit::BstrRef text) {
     comkit::Bstr key(WALLET_KEY);
-    BSTR keyVariable = key.get();
     VARIANT_BOOL flag = VARIANT_TRUE;
-    comkit::Bstr result = run(member, text, keyVariable, flag);
-    // The component may have replaced the key variable's string.
-    if (keyVariable != key.get()) {
-        key.detach();
-        *key.put() = keyVariable;
-    }
-    return result;
+    return run(member, text, comkit::BstrRef(key), flag);
 }
 
 }  // namespace
 
-comkit::Bstr EncryptValue(BSTR& sText, BSTR& sKey, VARIANT_BOOL& bFlag) { return run(L"Encrypt", sText, sKey, bFlag); }
-comkit::Bstr DecryptValue(BSTR& sText, BSTR& sKey, VARIANT_BOOL& bFlag) { return run(L"Decrypt", sText, sKey, bFlag); }
-comkit::Bstr seal(BSTR& text) { return withWalletKey(L"Encrypt", text); }
-comkit::Bstr open(BSTR& text) { return withWalletKey(L"Decrypt", text); }
+comkit::Bstr EncryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag) {
+    return run(L"Encrypt", sText, sKey, bFlag);
+}
+comkit::Bstr DecryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag) {
+    return run(L"Decrypt", sText, sKey, bFlag);
+}
+comkit::Bstr seal(comkit::BstrRef text) { return withWalletKey(L"Encrypt", text); }
+comkit::Bstr open(comkit::BstrRef text) { return withWalletKey(L"Decrypt", text); }
 
 }  // namespace cardkeep::store

@@ -8,12 +8,14 @@
 
 namespace cardkeep::store {
 
-// The three arguments are the caller's own variables, passed on by reference.
-comkit::Bstr EncryptValue(BSTR& sText, BSTR& sKey, VARIANT_BOOL& bFlag);
-comkit::Bstr DecryptValue(BSTR& sText, BSTR& sKey, VARIANT_BOOL& bFlag);
+// The text and the key are the caller's own variables, passed on by
+// reference: the component may replace their strings (BstrRef says who
+// then owns them).
+comkit::Bstr EncryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag);
+comkit::Bstr DecryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag);
 
 // With WALLET_KEY and True, as every caller seals and opens.
-comkit::Bstr seal(BSTR& text);
-comkit::Bstr open(BSTR& text);
+comkit::Bstr seal(comkit::BstrRef text);
+comkit::Bstr open(comkit::BstrRef text);
 
 }  // namespace cardkeep::store

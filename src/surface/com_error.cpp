@@ -1,5 +1,6 @@
 #include "com_error.h"
 
+#include <new>
 #include <string>
 
 namespace comkit {
@@ -26,16 +27,24 @@ std::wstring describe(HRESULT hr) {
 
 namespace {
 
-void record(std::wstring_view description, const wchar_t* source, const IID& iid) {
+// Records a description that is already a terminated string: allocates
+// nothing of ours, so it serves where an allocation has just failed.
+void recordText(const wchar_t* description, const wchar_t* source, const IID& iid) noexcept {
     ComPtr<ICreateErrorInfo> create;
     if (FAILED(CreateErrorInfo(&create))) return;
-    const std::wstring desc(description);
-    create->SetDescription(const_cast<wchar_t*>(desc.c_str()));
+    create->SetDescription(const_cast<wchar_t*>(description));
     if (source) create->SetSource(const_cast<wchar_t*>(source));
     create->SetGUID(iid);
     ComPtr<IErrorInfo> info;
     if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
 }
+
+void record(std::wstring_view description, const wchar_t* source, const IID& iid) {
+    const std::wstring desc(description);
+    recordText(desc.c_str(), source, iid);
+}
+
+constexpr wchar_t kOutOfMemory[] = L"Out of memory.";
 
 // Takes the thread's error object, if there is one, and returns its text.
 std::wstring takeDescription() {
@@ -64,13 +73,36 @@ HRESULT passOn(HRESULT hr) {
     return hr;
 }
 
-HRESULT CallScope::done(HRESULT hr) const {
-    if (FAILED(hr)) {
-        std::wstring desc = takeDescription();
-        record(desc.empty() ? describe(hr) : desc, source_, iid_);
-    } else {
+HRESULT exceptionStatus() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        recordText(kOutOfMemory, nullptr, GUID_NULL);
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        recordText(L"An unexpected error occurred inside the component.", nullptr, GUID_NULL);
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT stamp(HRESULT hr, const EntryPoint& entry) noexcept {
+    const IID& iid = entry.iid ? *entry.iid : GUID_NULL;
+    if (SUCCEEDED(hr)) {
         // A success must not leave a stale error behind for the caller to find.
         SetErrorInfo(0, nullptr);
+        return hr;
+    }
+    ComPtr<IErrorInfo> info;
+    Bstr description;
+    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(description.put());
+    if (description.length()) {
+        recordText(description.get(), entry.source, iid);
+        return hr;
+    }
+    try {
+        recordText(describe(hr).c_str(), entry.source, iid);
+    } catch (...) {
+        recordText(kOutOfMemory, entry.source, iid);
     }
     return hr;
 }
@@ -78,7 +110,7 @@ HRESULT CallScope::done(HRESULT hr) const {
 HRESULT copyOut(std::wstring_view text, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, L"Out of memory.");
+    return *out || text.empty() ? S_OK : fail(E_OUTOFMEMORY, kOutOfMemory);
 }
 
 HRESULT toText(const VARIANT& value, Bstr& text) {

@@ -24,19 +24,42 @@ HRESULT failWin32(DWORD error, std::wstring_view what);
 // failing call recorded, or describes hr from the system's message table.
 HRESULT passOn(HRESULT hr);
 
-// The published member's boundary: keeps its object alive for the call and,
-// when the call fails, puts the member's class and interface on the error.
-class CallScope {
-public:
-    CallScope(IUnknown* self, const wchar_t* source, REFIID iid)
-        : self_(self), source_(source), iid_(iid) {}
-    HRESULT done(HRESULT hr) const;
-
-private:
-    ComPtr<IUnknown> self_;
-    const wchar_t* source_;
-    const IID& iid_;
+// Where an entry point reports a failure: a published member puts its
+// class and interface on the error object (and clears it on success); the
+// exports, the class factory and the window procedures leave the recorded
+// description as it is.
+struct EntryPoint {
+    const wchar_t* source = nullptr;
+    const IID* iid = nullptr;
 };
+
+// Inside a catch block: records and returns the status of the exception
+// being handled, E_OUTOFMEMORY for std::bad_alloc, E_UNEXPECTED for any
+// other.
+HRESULT exceptionStatus() noexcept;
+
+// A published member's way out: a failure keeps its description and gains
+// the member's source and interface; a success leaves no stale error behind.
+HRESULT stamp(HRESULT hr, const EntryPoint& entry) noexcept;
+
+// The one boundary of every entry point of ours: published members, class
+// factories, exports, window and dialog procedures. A C++ exception that
+// reached a caller through COM would end the host, so none gets past it.
+template <class Body>
+HRESULT boundary(const EntryPoint& entry, Body&& body) noexcept {
+    HRESULT hr = E_UNEXPECTED;
+    try {
+        hr = body();
+    } catch (...) {
+        hr = exceptionStatus();
+    }
+    return entry.source ? stamp(hr, entry) : hr;
+}
+
+template <class Body>
+HRESULT boundary(Body&& body) noexcept {
+    return boundary(EntryPoint{}, body);
+}
 
 }  // namespace comkit
 

@@ -31,10 +31,12 @@ public:
         return static_cast<ULONG>(n);
     }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return row_.create(iid, object);
+        return boundary([&] {
+            if (!object) return E_POINTER;
+            *object = nullptr;
+            if (outer) return CLASS_E_NOAGGREGATION;
+            return row_.create(iid, object);
+        });
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock) InterlockedIncrement(&g_locks);
@@ -132,24 +134,30 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 STDAPI DllCanUnloadNow() {
-    if (g_objects != 0 || g_locks != 0) return S_FALSE;
-    releaseTypeInfoCache();
-    return S_OK;
+    return boundary([] {
+        if (g_objects != 0 || g_locks != 0) return S_FALSE;
+        releaseTypeInfoCache();
+        return S_OK;
+    });
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    for (const ClassRow& row : serverTable().classes) {
-        if (!IsEqualCLSID(clsid, row.clsid)) continue;
-        ComPtr<ClassFactory> factory = adopt(new (std::nothrow) ClassFactory(row));
-        if (!factory) return E_OUTOFMEMORY;
-        return factory->QueryInterface(iid, object);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return boundary([&] {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        for (const ClassRow& row : serverTable().classes) {
+            if (!IsEqualCLSID(clsid, row.clsid)) continue;
+            ComPtr<ClassFactory> factory = adopt(new (std::nothrow) ClassFactory(row));
+            if (!factory) return E_OUTOFMEMORY;
+            return factory->QueryInterface(iid, object);
+        }
+        return CLASS_E_CLASSNOTAVAILABLE;
+    });
 }
 
-STDAPI DllRegisterServer() {
+namespace {
+
+HRESULT registerServer() {
     const ServerTable& table = serverTable();
     const std::wstring path = modulePath();
     if (path.empty()) return fail(E_FAIL, L"The component cannot find its own file.");
@@ -174,7 +182,7 @@ STDAPI DllRegisterServer() {
     return S_OK;
 }
 
-STDAPI DllUnregisterServer() {
+HRESULT unregisterServer() {
     const ServerTable& table = serverTable();
     for (const ClassRow& row : table.classes) {
         CK_RETURN_IF_FAILED(removeTree(row.progId));
@@ -192,3 +200,8 @@ STDAPI DllUnregisterServer() {
         return fail(hr, L"The component's type library cannot be unregistered.");
     return S_OK;
 }
+
+}  // namespace
+
+STDAPI DllRegisterServer() { return boundary(registerServer); }
+STDAPI DllUnregisterServer() { return boundary(unregisterServer); }

@@ -72,9 +72,12 @@ public:
     virtual HRESULT initialise() { return S_OK; }
 
 protected:
-    // Member boundary for Derived's published members.
-    CallScope call(const wchar_t* source) {
-        return CallScope(static_cast<Interface*>(this), source, __uuidof(Interface));
+    // The boundary of Derived's published members: the object stays alive
+    // for the call, and a failure carries source and the interface.
+    template <class Body>
+    HRESULT call(const wchar_t* source, Body&& body) noexcept {
+        const ComPtr<IUnknown> self(static_cast<Interface*>(this));
+        return boundary(EntryPoint{source, &__uuidof(Interface)}, body);
     }
 
 private:

@@ -25,6 +25,8 @@ ComPtr<T> adopt(T* owned) {
     return pointer;
 }
 
+class BstrRef;
+
 class Bstr {
 public:
     Bstr() = default;
@@ -54,7 +56,34 @@ public:
     std::wstring_view view() const { return {b_ ? b_ : L"", length()}; }
 
 private:
+    friend class BstrRef;
     BSTR b_ = nullptr;
+};
+
+// A string variable handed to another component by reference
+// (VT_BYREF|VT_BSTR). The callee may free the string and leave another one
+// in the variable; whoever owns the variable then owns the new string, so
+// each string is freed exactly once. It is made only from the owner's own
+// variable (a Bstr, or a host's by-reference parameter), never from a copy
+// of the pointer, which the callee would leave dangling beside its owner.
+class BstrRef {
+public:
+    explicit BstrRef(Bstr& owner) : variable_(&owner.b_) {}
+    // The host's variable: what the callee leaves there is the host's.
+    explicit BstrRef(BSTR* hostVariable) : variable_(hostVariable) {}
+
+    BSTR get() const { return *variable_; }
+    std::wstring_view view() const { return {*variable_ ? *variable_ : L"", SysStringLen(*variable_)}; }
+    VARIANT argument() const {
+        VARIANT reference;
+        VariantInit(&reference);
+        reference.vt = VT_BYREF | VT_BSTR;
+        reference.pbstrVal = variable_;
+        return reference;
+    }
+
+private:
+    BSTR* variable_;
 };
 
 class Variant {

@@ -2,6 +2,7 @@
 // names, named arguments and the vtable reach one member code.
 #pragma once
 
+#include "com_error.h"
 #include "com_types.h"
 
 #include <vector>
@@ -50,21 +51,27 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        if (index != 0) return DISP_E_BADINDEX;
-        return describedTypeInfo(__uuidof(Interface), info);
+        return boundary([&] {
+            if (!info) return E_POINTER;
+            *info = nullptr;
+            if (index != 0) return DISP_E_BADINDEX;
+            return describedTypeInfo(__uuidof(Interface), info);
+        });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        ComPtr<ITypeInfo> info;
-        const HRESULT hr = interfaceTypeInfo(__uuidof(Interface), &info);
-        if (FAILED(hr)) return hr;
-        return info->GetIDsOfNames(names, count, ids);
+        return boundary([&] {
+            ComPtr<ITypeInfo> info;
+            const HRESULT hr = interfaceTypeInfo(__uuidof(Interface), &info);
+            if (FAILED(hr)) return hr;
+            return info->GetIDsOfNames(names, count, ids);
+        });
     }
     STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params,
                         VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
-        return invokeWithTypeInfo(static_cast<Interface*>(this), __uuidof(Interface), member,
-                                  flags, params, result, excep, argErr);
+        return boundary([&] {
+            return invokeWithTypeInfo(static_cast<Interface*>(this), __uuidof(Interface), member,
+                                      flags, params, result, excep, argErr);
+        });
     }
 };
 

@@ -320,6 +320,30 @@ TEST_F(IniFileTest, TwoProcessesWritingAtOnceLoseNothing) {
         for (int i = 0; i < 500; i += 37) EXPECT_EQ(std::wstring(who) + std::to_wstring(i), ini.get(L"Shared", who + std::to_wstring(i)));
 }
 
+// No C++ exception leaves a member: in the test build an allocation that
+// fails while Value is read comes back as E_OUTOFMEMORY with a description,
+// and the cursor goes on working.
+TEST_F(IniFileTest, AnAllocationFailureInAMemberComesBackAsAStatus) {
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"KORVEX10.clsKorvexINIFileHandler1A", &clsid));
+    comkit::ComPtr<IDispatch> object;
+    ASSERT_EQ(S_OK, createFromFaultBuild(L"KORVEX10_faults.dll", clsid, IID_IDispatch,
+                                         reinterpret_cast<void**>(object.GetAddressOf())));
+    LateBound ini(object);
+    ASSERT_EQ(S_OK, ini.assignText(L"Path", path));
+    ASSERT_EQ(S_OK, ini.assignText(L"Section", L"S"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Key", L"k"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Value", L"kept"));
+    Variant value;
+    {
+        FaultPoint fault(L"Value");
+        EXPECT_EQ(E_OUTOFMEMORY, ini.read(L"Value", value));
+        EXPECT_EQ(L"Out of memory.", errorDescription());
+    }
+    ASSERT_EQ(S_OK, ini.read(L"Value", value));
+    EXPECT_EQ(L"kept", text(value));
+}
+
 TEST(RunTime, EnvironGetReadsTheVariableOrFallsBackToLocalAppData) {
     LateBound rt = createByName(L"KORVEX11.clsKorvex11RunTimeA");
     SetEnvironmentVariableW(L"CK_TEST_ROOT", L"D:\\Apps\\Local");

@@ -4,8 +4,9 @@
 // own and a robot answering the message boxes.
 #include "cardkeep_h.h"
 #include "support/box_robot.h"
-#include "support/empty_sealer.h"
 #include "support/fake_host.h"
+#include "support/free_once_spy.h"
+#include "support/stand_in_sealer.h"
 #include "support/test_support.h"
 
 #include <thread>
@@ -286,27 +287,60 @@ TEST_F(InitialisedWallet, WritingWalletPathDoesNotMoveTheWallet) {
     EXPECT_EQ(0u, rawValue(L"P", L"c").find(L"v1:"));
 }
 
-TEST_F(InitialisedWallet, ObjectsOnOneThreadShareTheComponents) {
-    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"x"));
-    {
-        // A second object replaces the shared INI cursor with one that has
-        // no file yet: the first object's reads now fail.
-        auto second = newWallet();
-        HRESULT hr = S_OK;
-        getCard(w.Get(), L"P", L"c", &hr);
-        EXPECT_TRUE(FAILED(hr));
-        BoxRobot robot;
-        ASSERT_EQ(S_OK, attach(second.Get(), host.Get()));
-        EXPECT_EQ(L"x", getCard(w.Get(), L"P", L"c")) << "the objects do not share the cursor";
+// A class factory whose component cannot be made.
+class Unavailable final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) return *object = this, S_OK;
+        return *object = nullptr, E_NOINTERFACE;
     }
-    // Releasing any object empties the slots for all of them.
-    HRESULT hr = S_OK;
-    EXPECT_EQ(L"", getCard(w.Get(), L"P", L"c", &hr));
-    EXPECT_TRUE(FAILED(hr));
-    const HostError e = lastError(w.Get());
-    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
-    EXPECT_NE(std::wstring::npos, e.description.find(L"Create the wallet object again")) << narrow(e.description);
-    EXPECT_TRUE(FAILED(setCard(w.Get(), L"P", L"c", L"y")));
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override { return *object = nullptr, E_OUTOFMEMORY; }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+HRESULT companionCanUnload() {
+    using CanUnload = HRESULT(STDAPICALLTYPE*)();
+    auto canUnload = reinterpret_cast<CanUnload>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"KORVEX10.dll"), "DllCanUnloadNow")));
+    return canUnload ? canUnload() : E_FAIL;
+}
+
+// The objects of one thread share its components, but each keeps to its own
+// wallet; the components stay while any of the objects lives.
+TEST_F(InitialisedWallet, ObjectsOnOneThreadEachKeepToTheirOwnWallet) {
+    auto second = newWallet();
+    auto otherHost = FakeHost::make(L"Ledger", L"Other", 1, 0);
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(second.Get(), otherHost.Get()));
+    }
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"first's"));
+    ASSERT_EQ(S_OK, setCard(second.Get(), L"P", L"c", L"second's"));
+    EXPECT_EQ(L"first's", getCard(w.Get(), L"P", L"c"));
+    EXPECT_EQ(L"second's", getCard(second.Get(), L"P", L"c"));
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"Q", L"d", L"first's only"));
+    EXPECT_EQ(L"", getCard(second.Get(), L"Q", L"d")) << "a card of the first wallet was read by the second";
+
+    {
+        // A creation that fails leaves the live objects as they were.
+        Unavailable unavailable;
+        SealerScope missing(&unavailable);
+        ComPtr<_clsWALLETA> third;
+        EXPECT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                                  reinterpret_cast<void**>(third.GetAddressOf())));
+        EXPECT_EQ(nullptr, third.Get());
+    }
+    EXPECT_EQ(L"first's", getCard(w.Get(), L"P", L"c"));
+    EXPECT_EQ(L"second's", getCard(second.Get(), L"P", L"c"));
+
+    second.Reset();
+    EXPECT_EQ(L"first's", getCard(w.Get(), L"P", L"c")) << "releasing the second object harmed the first";
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"still first's"));
+    EXPECT_EQ(S_FALSE, companionCanUnload()) << "the components went before the last object";
+    w.Reset();
+    EXPECT_EQ(S_OK, companionCanUnload()) << "the last object did not release the components";
 }
 
 TEST_F(InitialisedWallet, ObjectsOnTwoThreadsAreIndependent) {
@@ -377,10 +411,10 @@ TEST_F(InitialisedWallet, LateBoundCallsBindByNameAndOrder) {
 
     // A failing member reaches a late-bound caller as an exception with the
     // description and source.
-    auto second = newWallet();
-    second.Reset();
+    Bstr badPocket(L"bad]");
+    args[1].bstrVal = badPocket.get();
     VariantClear(result.put());
-    ASSERT_EQ(DISP_E_EXCEPTION, d->Invoke(getId, IID_NULL, 0, DISPATCH_METHOD, &positional, result.put(), &excep, nullptr));
+    ASSERT_EQ(DISP_E_EXCEPTION, d->Invoke(ids[0], IID_NULL, 0, DISPATCH_METHOD, &params, result.put(), &excep, nullptr));
     EXPECT_NE(nullptr, excep.bstrDescription);
     EXPECT_EQ(L"cardkeep.clsWALLETA", str(excep.bstrSource));
     SysFreeString(excep.bstrDescription);
@@ -400,7 +434,8 @@ TEST_F(WalletTest, AValueThatCannotBeSealedIsNotWritten) {
     ASSERT_EQ(S_OK, changePassword(w.Get(), L"pw", L"pw", L"hint"));
     w.Reset();
     {
-        EmptySealerScope broken;
+        static EmptySealer empty;  // the wallet keeps it past this block
+        SealerScope broken(&empty);
         w = newWallet();  // its cryptography component is the broken one
     }
     {
@@ -413,6 +448,124 @@ TEST_F(WalletTest, AValueThatCannotBeSealedIsNotWritten) {
     EXPECT_TRUE(FAILED(changePassword(w.Get(), L"new", L"new", L"new hint")));
     EXPECT_EQ(before, readBytes(file())) << "a failed sealing wrote to the wallet";
     EXPECT_EQ(S_OK, setCard(w.Get(), L"Bank", L"empty", L"")) << "sealing the empty text is normal";
+}
+
+// Names that would lead the wallet out of its place in the folder chain are
+// refused, naming the member, before anything is made; names that stay in
+// their place keep working.
+std::vector<std::wstring> listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        names.push_back(folder + L"\\" + name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            for (std::wstring& inner : listing(folder + L"\\" + name)) names.push_back(std::move(inner));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST_F(WalletTest, HostNamesThatWouldLeaveTheirPlaceAreRefusedAndNothingIsMade) {
+    // Deep enough that every way out still lands inside the test's folder.
+    const std::wstring deepRoot = dir.path() + L"\\a\\b\\root";
+    for (const std::wstring& f : {dir.path() + L"\\a", dir.path() + L"\\a\\b", deepRoot}) CreateDirectoryW(f.c_str(), nullptr);
+    SetEnvironmentVariableW(L"QZENVSLOCALPRO", deepRoot.c_str());
+    struct Case {
+        const wchar_t* product;
+        const wchar_t* title;
+        const wchar_t* member;
+    };
+    const Case refused[] = {
+        {L"Prod", L"..\\..\\..\\escape", L"Title"}, {L"..", L"One", L"ProductName"}, {L".", L"One", L"ProductName"},
+        {L"Prod", L"..", L"Title"},                 {L"Prod", L".", L"Title"},         {L"a\\b", L"One", L"ProductName"},
+        {L"../up", L"One", L"ProductName"},         {L"Prod", L"a/b", L"Title"},       {L"C:", L"One", L"ProductName"},
+        {L"Prod", L"x:y", L"Title"},
+    };
+    const std::vector<std::wstring> before = listing(dir.path());
+    for (const Case& c : refused) {
+        SCOPED_TRACE(narrow(std::wstring(c.product) + L" / " + c.title));
+        auto w = newWallet();
+        auto bad = FakeHost::make(c.product, c.title, 1, 0);
+        BoxRobot robot;
+        EXPECT_TRUE(FAILED(attach(w.Get(), bad.Get())));
+        const HostError e = lastError(w.Get());
+        EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+        EXPECT_NE(std::wstring::npos, e.description.find(c.member)) << narrow(e.description);
+        EXPECT_EQ(L"", property(w.Get(), &_clsWALLETA::get_WalletPath));
+        EXPECT_TRUE(robot.seen().empty()) << "the refused wallet was looked for";
+        EXPECT_EQ(before, listing(dir.path())) << "a folder was made";
+    }
+    EXPECT_FALSE(fileExists(dir.path() + L"\\a\\escape"));
+
+    auto w = newWallet();
+    auto dotted = FakeHost::make(L"My.App", L".hidden ..x", 1, 0);
+    BoxRobot robot;
+    ASSERT_EQ(S_OK, attach(w.Get(), dotted.Get())) << narrow(errorDescription());
+    EXPECT_TRUE(fileExists(deepRoot + L"\\My.App\\.hidden ..x\\1.0\\wallet.cdw"));
+}
+
+// No C++ exception leaves a member: in the test build an allocation that
+// fails inside GetCard comes back as E_OUTOFMEMORY, any other exception as
+// E_UNEXPECTED, each described, and the object goes on working.
+TEST_F(WalletTest, AnExceptionInAMemberComesBackAsAStatus) {
+    ComPtr<_clsWALLETA> w;
+    ASSERT_EQ(S_OK, createFromFaultBuild(L"cardkeep_faults.dll", CLSID_clsWALLETA, IID__clsWALLETA,
+                                         reinterpret_cast<void**>(w.GetAddressOf())));
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get())) << narrow(errorDescription());
+    }
+    ASSERT_EQ(S_OK, setCard(w.Get(), L"P", L"c", L"kept"));
+    const std::pair<const wchar_t*, HRESULT> faults[] = {{L"GetCard", E_OUTOFMEMORY}, {L"GetCard:other", E_UNEXPECTED}};
+    for (const auto& [point, status] : faults) {
+        SCOPED_TRACE(narrow(point));
+        FaultPoint fault(point);
+        HRESULT hr = S_OK;
+        EXPECT_EQ(L"", getCard(w.Get(), L"P", L"c", &hr));
+        EXPECT_EQ(status, hr);
+        const HostError e = lastError(w.Get());
+        EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+        EXPECT_FALSE(e.description.empty());
+        if (status == E_OUTOFMEMORY) {
+            EXPECT_EQ(L"Out of memory.", e.description);
+        }
+    }
+    EXPECT_EQ(L"kept", getCard(w.Get(), L"P", L"c"));
+}
+
+// A cryptography component may free and replace the strings it gets by
+// reference: every member that seals or opens frees each string once.
+TEST_F(WalletTest, StringsTheCryptographyComponentReplacesAreFreedOnce) {
+    FreeOnceSpy& spy = FreeOnceSpy::begin();
+    ReplacingSealer sealer;
+    ComPtr<_clsWALLETA> w;
+    {
+        SealerScope replacing(&sealer);
+        w = newWallet();
+    }
+    {
+        BoxRobot robot;
+        ASSERT_EQ(S_OK, attach(w.Get(), host.Get())) << narrow(errorDescription());
+    }
+    // The host's own variables, which the component may replace.
+    Variant pocket = Variant::text(L"P"), card = Variant::text(L"c"), info = Variant::text(L"secret");
+    LONG result = 0;
+    ASSERT_EQ(S_OK, w->SetCard(&pocket.get()->bstrVal, &card.get()->bstrVal, &info.get()->bstrVal, &result));
+    EXPECT_EQ(L"secret", text(info));
+    EXPECT_EQ(L"secret", getCard(w.Get(), L"P", L"c"));
+    Variant oldPassword = Variant::text(L"pw"), newPassword = Variant::text(L"pw"), hint = Variant::text(L"hint");
+    Variant empty;
+    ASSERT_EQ(S_OK, w->ChangePassword(&oldPassword.get()->bstrVal, &newPassword.get()->bstrVal,
+                                      &hint.get()->bstrVal, empty.put()));
+    ASSERT_EQ(S_OK, w->InitialiseWallet());
+    w.Reset();
+    EXPECT_LE(12, sealer.replaced()) << "the stand-in was not used for every member";
+    EXPECT_LT(0, spy.watchedFrees());
+    EXPECT_EQ(0, spy.freedTwice()) << "a string was freed twice";
 }
 
 }  // namespace

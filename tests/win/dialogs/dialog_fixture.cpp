@@ -1,6 +1,7 @@
 #include "dialog_fixture.h"
 
 #include "support/box_robot.h"
+#include "support/stand_in_sealer.h"
 
 #include <thread>
 
@@ -227,18 +228,28 @@ void DialogTest::writeSealed(const std::wstring& key, const std::wstring& plain)
 
 void DialogTest::reinitialise() { ASSERT_EQ(S_OK, wallet->InitialiseWallet()) << narrow(lastErrorDescription()); }
 
+void DialogTest::useSealer(IClassFactory* sealer) {
+    wallet.Reset();
+    {
+        testsupport::SealerScope scope(sealer);
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                         reinterpret_cast<void**>(wallet.GetAddressOf())));
+    }
+    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(lastErrorDescription());
+}
+
+// The strings are the host's variables, which the cryptography component
+// may replace.
 HRESULT DialogTest::setCard(const std::wstring& pocket, const std::wstring& card, const std::wstring& information) {
-    Bstr p(pocket), c(card), i(information);
-    BSTR a = p.get(), b = c.get(), d = i.get();
+    Variant p = Variant::text(pocket), c = Variant::text(card), i = Variant::text(information);
     LONG result = 0;
-    return wallet->SetCard(&a, &b, &d, &result);
+    return wallet->SetCard(&p.get()->bstrVal, &c.get()->bstrVal, &i.get()->bstrVal, &result);
 }
 
 HRESULT DialogTest::changePassword(const std::wstring& password, const std::wstring& hint) {
-    Bstr o(password), n(password), h(hint);
-    BSTR a = o.get(), b = n.get(), c = h.get();
+    Variant o = Variant::text(password), n = Variant::text(password), h = Variant::text(hint);
     Variant result;
-    return wallet->ChangePassword(&a, &b, &c, result.put());
+    return wallet->ChangePassword(&o.get()->bstrVal, &n.get()->bstrVal, &h.get()->bstrVal, result.put());
 }
 
 std::wstring DialogTest::lastErrorDescription() { return testsupport::errorDescription(); }

@@ -101,6 +101,10 @@ protected:
     void writeSealed(const std::wstring& key, const std::wstring& plain);
     void reinitialise();
 
+    // The wallet made again while sealer stands in for the cryptography
+    // component, and opened for the host.
+    void useSealer(IClassFactory* sealer);
+
     HRESULT setCard(const std::wstring& pocket, const std::wstring& card, const std::wstring& information);
     HRESULT changePassword(const std::wstring& password, const std::wstring& hint);
 

@@ -3,6 +3,8 @@
 
 #include <memory>
 #include "pocket_dialog.h"
+#include "support/free_once_spy.h"
+#include "support/stand_in_sealer.h"
 
 using P = cardkeep::dialogs::frmEditPocket;
 using namespace dialogtest;
@@ -427,6 +429,33 @@ TEST_F(PocketDialog, AFailureWhileLoadingComesBackFromEditPocketAndNoDialogIsSho
     EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
     EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
     EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
+}
+
+// The dialog's strings pass by reference to a cryptography component that
+// frees and replaces them: each is freed once.
+TEST_F(PocketDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
+    testsupport::FreeOnceSpy& spy = testsupport::FreeOnceSpy::begin();
+    testsupport::ReplacingSealer sealer;
+    useSealer(&sealer);
+    ASSERT_EQ(S_OK, setCard(L"Home", L"Door", L"1234"));
+    const HRESULT hr = editPocket([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - POCKETS");
+        ASSERT_NE(nullptr, dialog);
+        robot.type(L"H");
+        robot.focus(dialog, control(dialog, P::txtCardName));
+        robot.type(L"D");
+        HWND information = control(dialog, P::txtInformation);
+        EXPECT_EQ(L"1234", robot.text(information));
+        robot.focus(dialog, information);
+        robot.type(L"4321");
+        confirmOk(robot, control(dialog, P::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"r:4321", stored(L"Home", L"Door"));
+    wallet.Reset();
+    EXPECT_LE(2 * 3, sealer.replaced()) << "one card sealed, one opened, one sealed from the dialog";
+    EXPECT_EQ(0, spy.freedTwice()) << "a string was freed twice";
 }
 
 }  // namespace

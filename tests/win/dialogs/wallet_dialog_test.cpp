@@ -1,6 +1,8 @@
 // The wallet details dialog, shown by EditWallet and driven by a robot.
 #include "dialog_fixture.h"
-#include "support/empty_sealer.h"
+#include "support/box_robot.h"
+#include "support/free_once_spy.h"
+#include "support/stand_in_sealer.h"
 #include "wallet_dialog.h"
 
 #include <thread>
@@ -224,6 +226,37 @@ TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack)
     });
 }
 
+// A second wallet object on the thread, for another title, shares the
+// thread's components but not its wallet: the first object's dialog still
+// shows, captions and writes the first wallet.
+TEST_F(WalletDialog, EachObjectsDialogShowsAndWritesItsOwnWallet) {
+    writeSealed(L"NAME", L"Home");
+    reinitialise();
+    comkit::ComPtr<_clsWALLETA> other;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                     reinterpret_cast<void**>(other.GetAddressOf())));
+    {
+        testsupport::BoxRobot notices;
+        ASSERT_EQ(S_OK, other->putref_AppObject(testsupport::FakeHost::make(L"Ledger", L"Other", 3, 10).Get()));
+    }
+    comkit::Bstr otherFile;
+    ASSERT_EQ(S_OK, other->get_WalletPath(otherFile.put()));
+    const std::string otherBefore = testsupport::readBytes(std::wstring(otherFile.view()));
+    ASSERT_FALSE(otherBefore.empty());
+
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog) << "the dialog is not the first object's";
+        EXPECT_EQ(L"Home", robot.text(control(dialog, W::txtWalletName)));
+        robot.type(L"Work");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"Work", opened(L"WALLET", L"NAME"));
+    EXPECT_EQ(otherBefore, testsupport::readBytes(std::wstring(otherFile.view()))) << "the other wallet was written";
+}
+
 TEST_F(WalletDialog, PasswordsMustAgreeExactlyAndAMismatchReturnsToTheConfirmation) {
     fill(L"Secret");
     const std::string before = fileBytes();
@@ -413,22 +446,10 @@ TEST_F(WalletDialog, AFailureWhileLoadingComesBackFromEditWalletAndNoDialogIsSho
     EXPECT_EQ(S_OK, again);
 }
 
-// A wallet whose cryptography component cannot seal anything.
-void useEmptySealer(comkit::ComPtr<_clsWALLETA>& wallet, IDispatch* host) {
-    wallet.Reset();
-    HRESULT hr = E_FAIL;
-    {
-        testsupport::EmptySealerScope broken;
-        hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
-                              reinterpret_cast<void**>(wallet.GetAddressOf()));
-    }
-    ASSERT_EQ(S_OK, hr);
-    ASSERT_EQ(S_OK, wallet->putref_AppObject(host));
-}
-
 TEST_F(WalletDialog, AValueThatCannotBeSealedIsNotWrittenAndTheDialogSaysSo) {
     fill(L"");
-    useEmptySealer(wallet, host.Get());
+    static testsupport::EmptySealer empty;  // the fixture releases the wallet after the test
+    useSealer(&empty);
     const std::string before = fileBytes();
     const HRESULT hr = editWallet([&](DialogRobot& robot) {
         // Nothing can be opened either: every field reads empty.
@@ -449,6 +470,26 @@ TEST_F(WalletDialog, AValueThatCannotBeSealedIsNotWrittenAndTheDialogSaysSo) {
     });
     EXPECT_EQ(S_OK, hr);
     EXPECT_EQ(before, fileBytes()) << "an empty seal replaced stored values";
+}
+
+// The dialog's strings pass by reference to a cryptography component that
+// frees and replaces them: each is freed once.
+TEST_F(WalletDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
+    testsupport::FreeOnceSpy& spy = testsupport::FreeOnceSpy::begin();
+    testsupport::ReplacingSealer sealer;
+    useSealer(&sealer);
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L" - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        robot.type(L"Replaced");
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(L"r:Replaced", stored(L"WALLET", L"NAME"));
+    wallet.Reset();
+    EXPECT_LE(2 * (4 + 5), sealer.replaced()) << "four values opened, five sealed, two strings each";
+    EXPECT_EQ(0, spy.freedTwice()) << "a string was freed twice";
 }
 
 }  // namespace

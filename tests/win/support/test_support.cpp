@@ -83,6 +83,24 @@ std::string narrow(const std::wstring& s) {
     return out;
 }
 
+HRESULT createFromFaultBuild(const wchar_t* library, REFCLSID clsid, REFIID iid, void** object) {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, n);
+    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"faults\\" + library;
+    HMODULE module = LoadLibraryW(path.c_str());
+    if (!module) {
+        ADD_FAILURE() << "cannot load " << narrow(path);
+        return E_FAIL;
+    }
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(module, "DllGetClassObject"));
+    comkit::ComPtr<IClassFactory> factory;
+    HRESULT hr = get ? get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())) : E_FAIL;
+    if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, iid, object);
+    return hr;
+}
+
 comkit::UniqueHandle spawnSelf(const std::wstring& arguments) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);

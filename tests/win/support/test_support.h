@@ -40,6 +40,21 @@ outside::LateBound createByName(const wchar_t* progId);
 std::wstring text(const comkit::Variant& v);
 std::string narrow(const std::wstring& s);
 
+// An object made by the class factory of the test build of one of our
+// libraries (bin\faults beside this program), which has its fault points
+// compiled in; no registration is involved. The library stays loaded.
+HRESULT createFromFaultBuild(const wchar_t* library, REFCLSID clsid, REFIID iid, void** object);
+
+// Arms a fault point of the test builds while it lives: "<point>" fails as
+// an allocation would, "<point>:other" with another exception.
+class FaultPoint {
+public:
+    explicit FaultPoint(const wchar_t* point) { SetEnvironmentVariableW(L"CARDKEEP_FAULT", point); }
+    ~FaultPoint() { SetEnvironmentVariableW(L"CARDKEEP_FAULT", nullptr); }
+    FaultPoint(const FaultPoint&) = delete;
+    FaultPoint& operator=(const FaultPoint&) = delete;
+};
+
 // Runs this test executable again as a child process with the given
 // arguments; returns its process handle.
 comkit::UniqueHandle spawnSelf(const std::wstring& arguments);
