@@ -52,7 +52,7 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 # cardkeep_fault_points(<target>): the test build of a library, with its
-# fault points compiled in (src/surface/fault_points.h), kept apart in
+# fault points compiled in (kit/fault_points.h), kept apart in
 # bin/faults so that nothing registers or ships it.
 function(cardkeep_fault_points target)
   target_compile_definitions(${target} PRIVATE CARDKEEP_FAULT_POINTS)

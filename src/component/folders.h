@@ -19,10 +19,6 @@ public:
 
 HRESULT EnsureFolder(const std::wstring& path);
 
-// The host's part of the wallet path, ProductName\Title\Major.Minor, or its
-// first `parts` components, read afresh from the host's object.
-HRESULT ApplicationPath(outside::LateBound& app, int parts, std::wstring& path);
-
 // root\ProductName, then \Title, then \Major.Minor; the root must exist.
 HRESULT EnsureApplicationFolders(const std::wstring& root, outside::LateBound& app);
 

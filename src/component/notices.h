@@ -6,7 +6,7 @@
 
 namespace cardkeep {
 
-inline void ShowNotice(const wchar_t* text, const wchar_t* title, UINT icon) {
+inline void showNotice(const wchar_t* text, const wchar_t* title, UINT icon) {
     MessageBoxW(nullptr, text, title, MB_OK | icon | MB_TASKMODAL);
 }
 

@@ -2,10 +2,12 @@
 
 #include "fault_points.h"
 #include "folders.h"
+#include "host_application.h"
 #include "module_state.h"
 #include "notices.h"
 #include "pocket_dialog.h"
 #include "sealing.h"
+#include "ini_cursor.h"
 #include "shared_objects.h"
 #include "wallet_dialog.h"
 #include "wallet_layout.h"
@@ -51,14 +53,14 @@ HRESULT Wallet::initialise() {
 
 HRESULT Wallet::initialiseWallet() {
     outside::LateBound* runTime = nullptr;
-    CK_RETURN_IF_FAILED(RequireRunTime(runTime));
+    CK_RETURN_IF_FAILED(requireRunTime(runTime));
     comkit::Variant root;
     CK_RETURN_IF_FAILED(runTime->call(L"EnvironGet", {*comkit::Variant::i2(2).get(),
                                                       *comkit::Variant::text(store::kRootVariable).get()},
                                       root));
     CK_RETURN_IF_FAILED(lowerCase(root, localProgramsPath_));
 
-    CK_RETURN_IF_FAILED(ApplicationPath(appObject_, 3, pavString_));
+    CK_RETURN_IF_FAILED(applicationPath(appObject_, 3, pavString_));
     walletFolder_ = localProgramsPath_ + L"\\" + pavString_;
     CK_RETURN_IF_FAILED(EnsureApplicationFolders(localProgramsPath_, appObject_));
     walletPath_ = walletFolder_ + L"\\" + store::kWalletFileName;
@@ -66,12 +68,12 @@ HRESULT Wallet::initialiseWallet() {
     ModuleState& state = threadState();
     if (!state.goFileSystem) state.goFileSystem = std::make_unique<FileSystem>();
     if (!state.goFileSystem->FileExists(walletPath_))
-        ShowNotice(L"Wallet file does not exists on this computer", L"Invalid Wallet", MB_ICONEXCLAMATION);
+        showNotice(L"Wallet file does not exists on this computer", L"Invalid Wallet", MB_ICONEXCLAMATION);
 
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(walletPath_, ini));
+    CK_RETURN_IF_FAILED(requireIniFile(walletPath_, ini));
     openedPath_ = walletPath_;
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, store::kWalletSection, store::kKeyNow));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, store::kWalletSection, store::kKeyNow));
     SYSTEMTIME now{};
     GetLocalTime(&now);
     DATE stamp = 0;
@@ -79,7 +81,7 @@ HRESULT Wallet::initialiseWallet() {
     CK_RETURN_IF_FAILED(ini->assign(L"Value", *comkit::Variant::date(stamp).get()));
     CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyName));
     Bstr sealedName;
-    CK_RETURN_IF_FAILED(ReadText(*ini, sealedName));
+    CK_RETURN_IF_FAILED(readText(*ini, sealedName));
     openedName_.assign(store::open(comkit::BstrRef(sealedName)).view());
     state.gsCurrentWalletName = openedName_;
     return S_OK;
@@ -87,11 +89,11 @@ HRESULT Wallet::initialiseWallet() {
 
 HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newPassword, comkit::BstrRef newHint) {
     if (newPassword.view() != oldPassword.view()) {
-        ShowNotice(L"OldPassword and NewPassword does not match.", L"Invalid Password", MB_ICONINFORMATION);
+        showNotice(L"OldPassword and NewPassword does not match.", L"Invalid Password", MB_ICONINFORMATION);
         return S_OK;
     }
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
+    CK_RETURN_IF_FAILED(requireIniFile(openedPath_, ini));
     // Both are sealed before anything is written: a value that cannot be
     // sealed must not leave the empty text in its place, nor a new password
     // beside the old hint.
@@ -99,7 +101,7 @@ HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newP
     const Bstr hint = store::seal(newHint);
     if ((password.length() == 0 && !newPassword.view().empty()) || (hint.length() == 0 && !newHint.view().empty()))
         return fail(NTE_FAIL, L"The value could not be sealed.");
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, store::kWalletSection, store::kKeyPassword));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, store::kWalletSection, store::kKeyPassword));
     CK_RETURN_IF_FAILED(ini->assignText(L"Value", password.view()));
     CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyHint));
     return ini->assignText(L"Value", hint.view());
@@ -107,14 +109,14 @@ HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newP
 
 HRESULT Wallet::setPocket(BSTR pocket) {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
+    CK_RETURN_IF_FAILED(requireIniFile(openedPath_, ini));
     return ini->assignText(L"Section", view(pocket));
 }
 
 HRESULT Wallet::setCard(BSTR pocket, BSTR card, comkit::BstrRef information) {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, view(pocket), view(card)));
+    CK_RETURN_IF_FAILED(requireIniFile(openedPath_, ini));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, view(pocket), view(card)));
     const Bstr sealed = store::seal(information);
     if (sealed.length() == 0 && !information.view().empty()) return fail(NTE_FAIL, L"The value could not be sealed.");
     return ini->assignText(L"Value", sealed.view());
@@ -122,11 +124,11 @@ HRESULT Wallet::setCard(BSTR pocket, BSTR card, comkit::BstrRef information) {
 
 HRESULT Wallet::getCard(BSTR pocket, BSTR card, BSTR* information) {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(openedPath_, ini));
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, view(pocket), view(card)));
+    CK_RETURN_IF_FAILED(requireIniFile(openedPath_, ini));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, view(pocket), view(card)));
     CK_FAULT_POINT(L"GetCard");
     Bstr sealed;
-    CK_RETURN_IF_FAILED(ReadText(*ini, sealed));
+    CK_RETURN_IF_FAILED(readText(*ini, sealed));
     *information = store::open(comkit::BstrRef(sealed)).detach();
     return S_OK;
 }
@@ -197,11 +199,11 @@ STDMETHODIMP Wallet::InitialiseWallet() {
 }
 
 STDMETHODIMP Wallet::EditWallet() {
-    return call(kProgId, [&] { return showDialog(&dialogs::ShowEditWallet); });
+    return call(kProgId, [&] { return showDialog(&dialogs::showEditWallet); });
 }
 
 STDMETHODIMP Wallet::EditPocket() {
-    return call(kProgId, [&] { return showDialog(&dialogs::ShowEditPocket); });
+    return call(kProgId, [&] { return showDialog(&dialogs::showEditPocket); });
 }
 
 STDMETHODIMP Wallet::ChangePassword(BSTR* sOldPassword, BSTR* sNewPassword, BSTR* sNewHint, VARIANT* result) {

@@ -2,7 +2,7 @@
 
 #include "com_error.h"
 #include "sealing.h"
-#include "shared_objects.h"
+#include "ini_cursor.h"
 
 #include <algorithm>
 
@@ -19,15 +19,15 @@ VARIANT byReference(comkit::Variant& variable) {
 
 }  // namespace
 
-HRESULT ReadOpened(outside::LateBound& ini, std::wstring& plain) {
+HRESULT readOpened(outside::LateBound& ini, std::wstring& plain) {
     comkit::Bstr sealed;
-    CK_RETURN_IF_FAILED(ReadText(ini, sealed));
+    CK_RETURN_IF_FAILED(readText(ini, sealed));
     const comkit::Bstr opened = store::open(comkit::BstrRef(sealed));
     plain.assign(opened.view());
     return S_OK;
 }
 
-HRESULT SealForWriting(std::wstring_view plain, comkit::Bstr& sealed) {
+HRESULT sealForWriting(std::wstring_view plain, comkit::Bstr& sealed) {
     comkit::Bstr text(plain);
     if (!text.get() && !plain.empty()) return comkit::fail(E_OUTOFMEMORY, L"Out of memory.");
     sealed = store::seal(comkit::BstrRef(text));
@@ -36,7 +36,7 @@ HRESULT SealForWriting(std::wstring_view plain, comkit::Bstr& sealed) {
     return S_OK;
 }
 
-HRESULT EnumerateNames(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& names) {
+HRESULT enumerateNames(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& names) {
     names.clear();
     comkit::Variant list;
     comkit::Variant count;

@@ -13,15 +13,15 @@ namespace cardkeep::dialogs {
 
 // Reads Value at the cursor's section and key and opens it; a value that
 // cannot be opened reads as the empty text.
-HRESULT ReadOpened(outside::LateBound& ini, std::wstring& plain);
+HRESULT readOpened(outside::LateBound& ini, std::wstring& plain);
 
 // Seals a value for writing. A non-empty value whose seal comes back empty
 // fails: writing it would replace stored data with nothing.
-HRESULT SealForWriting(std::wstring_view plain, comkit::Bstr& sealed);
+HRESULT sealForWriting(std::wstring_view plain, comkit::Bstr& sealed);
 
 // A by-reference call on the INI component that fills a list of names and
 // a count; names gets those at indices 1 through the list's upper bound,
 // and nothing when the count is 0, whatever the list holds.
-HRESULT EnumerateNames(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& names);
+HRESULT enumerateNames(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& names);
 
 }  // namespace cardkeep::dialogs

@@ -3,7 +3,7 @@
 #include "com_error.h"
 #include "dialog_store.h"
 #include "module_state.h"
-#include "shared_objects.h"
+#include "ini_cursor.h"
 #include "wallet_layout.h"
 
 #include <new>
@@ -55,9 +55,9 @@ HRESULT frmEditPocket::LoadPockets() {
     HWND list = item(txtPocketName);
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
     std::vector<std::wstring> sections;
-    CK_RETURN_IF_FAILED(EnumerateNames(*ini, L"EnumerateAllSections", sections));
+    CK_RETURN_IF_FAILED(enumerateNames(*ini, L"EnumerateAllSections", sections));
     for (const std::wstring& name : sections)
         if (store::isPocket(name)) CK_RETURN_IF_FAILED(addEntry(list, name));
     return S_OK;
@@ -67,10 +67,10 @@ HRESULT frmEditPocket::LoadPocketCards(const std::wstring& sPocketName) {
     HWND list = item(txtCardName);
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
     CK_RETURN_IF_FAILED(ini->assignText(L"Section", sPocketName));
     std::vector<std::wstring> keys;
-    CK_RETURN_IF_FAILED(EnumerateNames(*ini, L"EnumerateCurrentSection", keys));
+    CK_RETURN_IF_FAILED(enumerateNames(*ini, L"EnumerateCurrentSection", keys));
     for (const std::wstring& name : keys) CK_RETURN_IF_FAILED(addEntry(list, name));
     return S_OK;
 }
@@ -78,20 +78,20 @@ HRESULT frmEditPocket::LoadPocketCards(const std::wstring& sPocketName) {
 HRESULT frmEditPocket::LoadPocketCardiNFO(const std::wstring& sPocketName, const std::wstring& sCardName) {
     CK_RETURN_IF_FAILED(setText(txtInformation, L""));
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, sPocketName, sCardName));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, sPocketName, sCardName));
     std::wstring information;
-    CK_RETURN_IF_FAILED(ReadOpened(*ini, information));
+    CK_RETURN_IF_FAILED(readOpened(*ini, information));
     // Shown whole: the box's limit is for typing, not for what is stored.
     return setText(txtInformation, information);
 }
 
 HRESULT frmEditPocket::OKPro() {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
     comkit::Bstr sealed;
-    CK_RETURN_IF_FAILED(SealForWriting(text(txtInformation), sealed));
-    CK_RETURN_IF_FAILED(SelectEntry(*ini, text(txtPocketName), text(txtCardName)));
+    CK_RETURN_IF_FAILED(sealForWriting(text(txtInformation), sealed));
+    CK_RETURN_IF_FAILED(selectEntry(*ini, text(txtPocketName), text(txtCardName)));
     return ini->assignText(L"Value", sealed.view());
 }
 
@@ -155,7 +155,7 @@ void frmEditPocket::command(int id, int code) {
     }
 }
 
-HRESULT ShowEditPocket() {
+HRESULT showEditPocket() {
     ModuleState& state = threadState();
     if (!state.frmEditPocket) state.frmEditPocket = std::make_unique<frmEditPocket>();
     return state.frmEditPocket->Show();

@@ -49,6 +49,6 @@ private:
 };
 
 // EditPocket: the thread's instance, made on first use, shown modally.
-HRESULT ShowEditPocket();
+HRESULT showEditPocket();
 
 }  // namespace cardkeep::dialogs

@@ -3,7 +3,7 @@
 #include "com_error.h"
 #include "dialog_store.h"
 #include "module_state.h"
-#include "shared_objects.h"
+#include "ini_cursor.h"
 #include "wallet_layout.h"
 
 #include <new>
@@ -73,12 +73,12 @@ std::wstring frmEditWalletA::caption() const { return threadState().gsCurrentWal
 
 HRESULT frmEditWalletA::LoadPro() {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
     CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
     for (const StoredField& field : kStoredFields) {
         CK_RETURN_IF_FAILED(ini->assignText(L"Key", field.key));
         std::wstring plain;
-        CK_RETURN_IF_FAILED(ReadOpened(*ini, plain));
+        CK_RETURN_IF_FAILED(readOpened(*ini, plain));
         CK_RETURN_IF_FAILED(setText(field.control, plain));
     }
     return S_OK;
@@ -86,7 +86,7 @@ HRESULT frmEditWalletA::LoadPro() {
 
 HRESULT frmEditWalletA::OKPro() {
     outside::LateBound* ini = nullptr;
-    CK_RETURN_IF_FAILED(RequireIniFile(ini));
+    CK_RETURN_IF_FAILED(requireIniFile(ini));
     // Everything is sealed before the first write, so a value that cannot
     // be sealed leaves the whole record as it was.
     struct Pending {
@@ -95,10 +95,10 @@ HRESULT frmEditWalletA::OKPro() {
     } pending[] = {{store::kKeyName, {}}, {store::kKeyDescription, {}}, {store::kKeyPassword, {}},
                    {store::kKeyHint, {}}, {store::kKeyModified, {}}};
     for (size_t i = 0; i < ARRAYSIZE(kStoredFields); ++i)
-        CK_RETURN_IF_FAILED(SealForWriting(text(kStoredFields[i].control), pending[i].sealed));
+        CK_RETURN_IF_FAILED(sealForWriting(text(kStoredFields[i].control), pending[i].sealed));
     std::wstring modified;
     CK_RETURN_IF_FAILED(nowAsText(modified));
-    CK_RETURN_IF_FAILED(SealForWriting(modified, pending[4].sealed));
+    CK_RETURN_IF_FAILED(sealForWriting(modified, pending[4].sealed));
 
     CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
     for (const Pending& p : pending) {
@@ -132,7 +132,7 @@ void frmEditWalletA::command(int id, int code) {
     else if (id == cmdCancel) unload();
 }
 
-HRESULT ShowEditWallet() {
+HRESULT showEditWallet() {
     ModuleState& state = threadState();
     if (!state.frmEditWalletA) state.frmEditWalletA = std::make_unique<frmEditWalletA>();
     return state.frmEditWalletA->Show();

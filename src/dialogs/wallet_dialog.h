@@ -43,6 +43,6 @@ private:
 };
 
 // EditWallet: the thread's instance, made on first use, shown modally.
-HRESULT ShowEditWallet();
+HRESULT showEditWallet();
 
 }  // namespace cardkeep::dialogs

@@ -32,12 +32,6 @@ comkit::Bstr withWalletKey(const wchar_t* member, comkit::BstrRef text) {
 
 }  // namespace
 
-comkit::Bstr EncryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag) {
-    return run(L"Encrypt", sText, sKey, bFlag);
-}
-comkit::Bstr DecryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag) {
-    return run(L"Decrypt", sText, sKey, bFlag);
-}
 comkit::Bstr seal(comkit::BstrRef text) { return withWalletKey(L"Encrypt", text); }
 comkit::Bstr open(comkit::BstrRef text) { return withWalletKey(L"Decrypt", text); }
 

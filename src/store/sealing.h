@@ -8,13 +8,9 @@
 
 namespace cardkeep::store {
 
-// The text and the key are the caller's own variables, passed on by
-// reference: the component may replace their strings (BstrRef says who
-// then owns them).
-comkit::Bstr EncryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag);
-comkit::Bstr DecryptValue(comkit::BstrRef sText, comkit::BstrRef sKey, VARIANT_BOOL& bFlag);
-
-// With WALLET_KEY and True, as every caller seals and opens.
+// With WALLET_KEY and True, as every caller seals and opens. The text is
+// the caller's own variable, passed on by reference: the component may
+// replace its string (BstrRef says who then owns it).
 comkit::Bstr seal(comkit::BstrRef text);
 comkit::Bstr open(comkit::BstrRef text);
 

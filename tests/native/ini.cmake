@@ -1,5 +1,5 @@
 # Native tests of the INI core. Include from tests/native/CMakeLists.txt after
-# companions/ini/core has been added (it defines ini_core); the sanitizer flags
+# companions/korvex10/ini/core has been added (it defines ini_core); the sanitizer flags
 # come from the native build's compile and link options.
 find_package(GTest REQUIRED)
 
