@@ -4,58 +4,54 @@
 
 BUILD   := build
 JOBS    ?= $(shell nproc)
-CMAKE   := cmake
-NATIVE  := $(BUILD)/native
-FUZZ    := $(BUILD)/fuzz
-WIN32   := $(BUILD)/win32
-WIN64   := $(BUILD)/win64
+
+# The four trees and their configure options. Each tree's CMake and compiler
+# output goes to build/logs/<tree>.log; a build says one line per tree, and
+# a failing step shows the end of its log.
+TREE         := JOBS=$(JOBS) tools/build-tree.sh
+OPTS_win32   := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+OPTS_win64   := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+OPTS_native  := -DCMAKE_BUILD_TYPE=RelWithDebInfo
+OPTS_fuzz    := -DCARDKEEP_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
 
 all: build
 
 deps:
 	@tools/setup.sh
 
-$(NATIVE)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure: deps
+	@$(TREE) --configure-only win32 $(OPTS_win32)
+	@$(TREE) --configure-only win64 $(OPTS_win64)
+	@$(TREE) --configure-only native $(OPTS_native)
+	@$(TREE) --configure-only fuzz $(OPTS_fuzz)
 
-$(FUZZ)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(FUZZ) -DCARDKEEP_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
-
-$(WIN32)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
-
-$(WIN64)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
-
-configure: $(NATIVE)/CMakeCache.txt $(FUZZ)/CMakeCache.txt $(WIN32)/CMakeCache.txt $(WIN64)/CMakeCache.txt
-
-build: deps configure
-	$(CMAKE) --build $(WIN32) -j $(JOBS)
-	$(CMAKE) --build $(WIN64) -j $(JOBS)
-	$(CMAKE) --build $(NATIVE) -j $(JOBS)
-	$(CMAKE) --build $(FUZZ) -j $(JOBS)
+build: deps
+	@$(TREE) win32 $(OPTS_win32)
+	@$(TREE) win64 $(OPTS_win64)
+	@$(TREE) native $(OPTS_native)
+	@$(TREE) fuzz $(OPTS_fuzz)
 
 test: build
-	tools/run-tests.sh
+	@tools/run-tests.sh
 
 # Chosen tests, each run up to N times and stopped at its first failure:
 #   make repeat TESTS='dialogs|input' N=20
 TESTS ?= .
 N     ?= 20
 repeat: build
-	tools/run-tests.sh -R '$(TESTS)' --repeat until-fail:$(N)
+	@tools/run-tests.sh -R '$(TESTS)' --repeat until-fail:$(N)
 
 demo: build
-	tools/demo.sh
+	@tools/demo.sh
 
 bench: build
-	tools/bench.sh
+	@tools/bench.sh
 
 fuzz: build
-	tools/fuzz.sh
+	@tools/fuzz.sh
 
 dist: build
-	tools/dist.sh
+	@tools/dist.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine, and nothing
-# when everything is already there. Safe to run as often as you like.
+# when everything is already there. Safe to run as often as you like. Says
+# one line when nothing is missing; apt's output goes to build/logs/setup.log.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 # Each entry: a command or file that proves the package is present, then the package.
 need=(
@@ -34,10 +36,16 @@ done
 if [ -e /usr/bin/convert ] && ! /usr/bin/convert -version 2>/dev/null | grep -q ImageMagick; then
   missing+=(imagemagick)
 fi
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: nothing to install (every package the build and the tests need is present)"
+  exit 0
+fi
 
 mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 echo "setup: installing ${missing[*]}"
+log=$CARDKEEP_ROOT/build/logs/setup.log
+mkdir -p "$(dirname "$log")"
+: >"$log"
 
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -78,12 +86,13 @@ without_security() {
 try_install() {
   # apt-get update may report a failed index (a mirror mid-sync) and still
   # leave usable lists behind: the install decides.
-  $SUDO apt-get "$@" update -q >/dev/null 2>&1 || true
+  $SUDO apt-get "$@" update -q >>"$log" 2>&1 || true
   $SUDO apt-get "$@" install -y -q --no-install-recommends "${missing[@]}" \
-    fonts-wine >/tmp/cardkeep-apt.log 2>&1
+    fonts-wine >>"$log" 2>&1
 }
+installed() { echo "setup: installed (apt's output: ${log#"$CARDKEEP_ROOT"/})"; }
 
-if try_install; then exit 0; fi
+if try_install; then installed; exit 0; fi
 
 # The 32-bit libraries must carry the same version as the 64-bit ones. When
 # the security suite's i386 index lags its amd64 index, no matching pair
@@ -93,9 +102,9 @@ echo "setup: retrying without the security suites"
 alt=$(mktemp -d)
 without_security "$alt"
 if try_install -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$alt"; then
-  rm -rf "$alt"; exit 0
+  rm -rf "$alt"; installed; exit 0
 fi
 rm -rf "$alt"
-tail -n 30 /tmp/cardkeep-apt.log >&2
-echo "setup: could not install ${missing[*]}" >&2
+log_tail "$log" >&2
+echo "setup: could not install ${missing[*]} (apt's output: ${log#"$CARDKEEP_ROOT"/})" >&2
 exit 1

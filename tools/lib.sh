@@ -1,0 +1,35 @@
+# The shell helpers of the project's scripts. Sourced, never run:
+#   source "$(dirname "$0")/lib.sh"
+# Sourcing defines functions and CARDKEEP_ROOT (the top of the tree) and
+# changes nothing else.
+CARDKEEP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# A step's output kept in a log and shown only when the step fails: what a
+# user reads is the one line each step prints, and a failure still explains
+# itself.
+LOG_TAIL_LINES=40
+
+# log_tail LOG: the end of a log, indented, without make's directory chatter.
+log_tail() {
+  grep -v -E '^g?make(\[[0-9]+\])?: (Entering|Leaving) directory' "$1" | tail -n "$LOG_TAIL_LINES" | sed 's/^/  /'
+}
+
+# run_logged LOG WHAT COMMAND...: runs COMMAND with its output added to LOG.
+# When it fails, says "WHAT: failed" with the log's end on stderr, and
+# returns COMMAND's exit code.
+run_logged() {
+  local log=$1 what=$2 rc=0
+  shift 2
+  "$@" </dev/null >>"$log" 2>&1 || rc=$?
+  if [ $rc -ne 0 ]; then
+    {
+      echo "$what: failed (exit $rc); the end of ${log#"$CARDKEEP_ROOT"/}:"
+      log_tail "$log"
+    } >&2
+  fi
+  return $rc
+}
+
+# winpath PATH: the Windows spelling of a Linux path (Wine's Z: drive). The
+# last part of PATH need not exist yet.
+winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
