@@ -25,6 +25,16 @@ std::wstring describe(HRESULT hr) {
     return text;
 }
 
+ErrorText takeErrorInfo() {
+    ErrorText text;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return text;
+    Bstr source, description;
+    if (SUCCEEDED(info->GetSource(source.put()))) text.source = source.view();
+    if (SUCCEEDED(info->GetDescription(description.put()))) text.description = description.view();
+    return text;
+}
+
 namespace {
 
 // Records a description that is already a terminated string: allocates
@@ -46,15 +56,6 @@ void record(std::wstring_view description, const wchar_t* source, const IID& iid
 
 constexpr wchar_t kOutOfMemory[] = L"Out of memory.";
 
-// Takes the thread's error object, if there is one, and returns its text.
-std::wstring takeDescription() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-    Bstr desc;
-    info->GetDescription(desc.put());
-    return std::wstring(desc.view());
-}
-
 }  // namespace
 
 HRESULT fail(HRESULT hr, std::wstring_view description) {
@@ -68,7 +69,7 @@ HRESULT failWin32(DWORD error, std::wstring_view what) {
 }
 
 HRESULT passOn(HRESULT hr) {
-    std::wstring desc = takeDescription();
+    std::wstring desc = takeErrorInfo().description;
     record(desc.empty() ? describe(hr) : desc, nullptr, GUID_NULL);
     return hr;
 }

@@ -24,6 +24,13 @@ HRESULT failWin32(DWORD error, std::wstring_view what);
 // failing call recorded, or describes hr from the system's message table.
 HRESULT passOn(HRESULT hr);
 
+// The thread's error object as a caller reads it after a failed call, taken
+// off the thread (a second call finds none); empty texts when there is none.
+struct ErrorText {
+    std::wstring source, description;
+};
+ErrorText takeErrorInfo();
+
 // Where an entry point reports a failure: a published member puts its
 // class and interface on the error object (and clears it on success); the
 // exports, the class factory and the window procedures leave the recorded

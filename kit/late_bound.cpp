@@ -19,11 +19,9 @@ HRESULT create(const wchar_t* progId, ComPtr<IDispatch>& object) {
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                               reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
     if (FAILED(hr)) {
-        ComPtr<IErrorInfo> inner;
-        comkit::Bstr reason;
-        if (GetErrorInfo(0, &inner) == S_OK && inner) inner->GetDescription(reason.put());
+        const std::wstring reason = comkit::takeErrorInfo().description;
         std::wstring text = L"The component " + std::wstring(progId) + L" cannot be created";
-        text += reason.length() ? L": " + std::wstring(reason.view()) : L".";
+        text += reason.empty() ? L"." : L": " + reason;
         return fail(hr, text);
     }
     return S_OK;

@@ -3,6 +3,7 @@
 #include "com_error.h"
 #include "com_server.h"
 #include "common.h"
+#include "window_text.h"
 
 #include <new>
 
@@ -67,10 +68,8 @@ private:
 };
 
 std::wstring describeThreadError(HRESULT hr) {
-    comkit::ComPtr<IErrorInfo> info;
-    comkit::Bstr description;
-    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(description.put());
-    return description.length() ? std::wstring(description.view()) : comkit::describe(hr);
+    std::wstring description = comkit::takeErrorInfo().description;
+    return description.empty() ? comkit::describe(hr) : description;
 }
 
 int screenDpi(int axis) {
@@ -168,10 +167,7 @@ HWND ModalDialog::window() const { return shown_ ? shown_->window : nullptr; }
 HWND ModalDialog::item(int id) const { return GetDlgItem(window(), id); }
 
 std::wstring ModalDialog::text(int id) const {
-    HWND control = item(id);
-    std::wstring value(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    value.resize(static_cast<size_t>(GetWindowTextW(control, value.data(), static_cast<int>(value.size()))));
-    return value;
+    return comkit::windowText(item(id));
 }
 
 HRESULT ModalDialog::setText(int id, std::wstring_view value) {
@@ -189,8 +185,7 @@ int ModalDialog::ask(const wchar_t* message, const wchar_t* title, UINT flags) c
 
 void ModalDialog::report(HRESULT hr) const {
     const std::wstring description = describeThreadError(hr);
-    std::wstring title(static_cast<size_t>(GetWindowTextLengthW(window())) + 1, L'\0');
-    title.resize(static_cast<size_t>(GetWindowTextW(window(), title.data(), static_cast<int>(title.size()))));
+    const std::wstring title = comkit::windowText(window());
     MessageBoxW(window(), description.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -1,16 +1,14 @@
 #include "common.h"
 
+#include "window_text.h"
+
 #include <algorithm>
 #include <string>
 
 namespace cardkeep::Common {
 namespace {
 
-std::wstring windowText(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
+using comkit::windowText;
 
 bool isComboBox(HWND window) {
     wchar_t name[16] = {};
