@@ -13,6 +13,8 @@ set(CARDKEEP_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CARDKEEP_BIN_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CARDKEEP_BIN_DIR})
 
+# Every Windows target may include identity.h (the version and identifiers).
+include_directories(${CARDKEEP_IDENTITY_DIR})
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 
@@ -21,13 +23,14 @@ add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 function(cardkeep_idl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR})
   get_filename_component(idl ${idl} ABSOLUTE)
-  set(widl ${CARDKEEP_WIDL} ${CARDKEEP_WIDL_ARCH} -I${CARDKEEP_WINE_IDL_DIR} -L${CARDKEEP_WINE_TLB_DIR})
+  set(widl ${CARDKEEP_WIDL} ${CARDKEEP_WIDL_ARCH} -I${CARDKEEP_WINE_IDL_DIR} -I${CARDKEEP_IDENTITY_DIR}
+    -L${CARDKEEP_WINE_TLB_DIR})
   add_custom_command(
     OUTPUT ${out}/${name}.tlb ${out}/${name}_h.h ${out}/${name}_i.c
     COMMAND ${widl} -t -o ${out}/${name}.tlb ${idl}
     COMMAND ${widl} -h -o ${out}/${name}_h.h ${idl}
     COMMAND ${widl} -u -o ${out}/${name}_i.c ${idl}
-    DEPENDS ${idl}
+    DEPENDS ${idl} ${CARDKEEP_IDENTITY_DIR}/identity.h
     COMMENT "widl ${name}.idl")
   add_custom_target(${name}_typelib DEPENDS ${out}/${name}.tlb ${out}/${name}_h.h ${out}/${name}_i.c)
   add_library(${name}_idl STATIC ${out}/${name}_i.c)

@@ -4,6 +4,7 @@
 // slot and name, so any drift here breaks them without a build error.
 #include "support/pe_image.h"
 #include "support/test_support.h"
+#include "identity.h"
 
 #include <objbase.h>
 #include <oleauto.h>
@@ -31,9 +32,9 @@ GUID guidOf(const wchar_t* text) {
     return g;
 }
 
-const GUID kLibraryId = guidOf(L"{716DC6BE-B16B-4285-91FF-3E776C234667}");
-const GUID kInterfaceId = guidOf(L"{882AFD46-C7DC-4EE6-9910-980D3578685D}");
-const GUID kClassId = guidOf(L"{5E1C3617-B9BD-4E6F-BEAF-6CDB5847416D}");
+const GUID kLibraryId = guidOf(CARDKEEP_LIBID_TEXT);
+const GUID kInterfaceId = guidOf(CARDKEEP_IID_WALLET_TEXT);
+const GUID kClassId = guidOf(CARDKEEP_CLSID_WALLET_TEXT);
 const GUID kStdOleId = guidOf(L"{00020430-0000-0000-C000-000000000046}");
 
 constexpr int kFirstOwnSlot = 7;  // after IUnknown's three and IDispatch's four
@@ -765,10 +766,11 @@ TEST_P(VersionBlock, FixedPart) {
     ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) << "no fixed part";
     ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(hex(VS_FFI_SIGNATURE), hex(fixed->dwSignature)) << "fixed part signature";
-    EXPECT_EQ(hex(MAKELONG(0, 1)), hex(fixed->dwFileVersionMS)) << "file version 1.0 part";
-    EXPECT_EQ(hex(MAKELONG(6, 0)), hex(fixed->dwFileVersionLS)) << "file version 0.6 part";
-    EXPECT_EQ(hex(MAKELONG(0, 1)), hex(fixed->dwProductVersionMS)) << "product version 1.0 part";
-    EXPECT_EQ(hex(MAKELONG(6, 0)), hex(fixed->dwProductVersionLS)) << "product version 0.6 part";
+    constexpr WORD version[] = {CARDKEEP_VERSION_COMMAS};
+    EXPECT_EQ(hex(MAKELONG(version[1], version[0])), hex(fixed->dwFileVersionMS)) << "file version major.minor";
+    EXPECT_EQ(hex(MAKELONG(version[3], version[2])), hex(fixed->dwFileVersionLS)) << "file version build.revision";
+    EXPECT_EQ(hex(MAKELONG(version[1], version[0])), hex(fixed->dwProductVersionMS)) << "product version major.minor";
+    EXPECT_EQ(hex(MAKELONG(version[3], version[2])), hex(fixed->dwProductVersionLS)) << "product version build.revision";
     EXPECT_EQ(0u, fixed->dwFileFlags & fixed->dwFileFlagsMask) << "file flags (debug, prerelease, ...)";
     EXPECT_EQ(hex(VOS__WINDOWS32), hex(fixed->dwFileOS)) << "file OS";
     EXPECT_EQ(hex(VFT_DLL), hex(fixed->dwFileType)) << "file type";
@@ -787,8 +789,8 @@ TEST_P(VersionBlock, OneTranslationUsEnglishUnicode) {
 
 TEST_P(VersionBlock, Strings) {
     const std::vector<std::pair<std::wstring, std::wstring>> exact = {
-        {L"FileVersion", L"1.00.0006"},
-        {L"ProductVersion", L"1.00.0006"},
+        {L"FileVersion", L"" CARDKEEP_VERSION_STRING},
+        {L"ProductVersion", L"" CARDKEEP_VERSION_STRING},
         {L"InternalName", L"cardkeep"},
         {L"OriginalFilename", L"cardkeep.dll"},
         {L"FileDescription", L"Orbenta Wallet Library"},
