@@ -1,5 +1,7 @@
 #include "com_server.h"
 
+#include "platform_text.h"
+
 #include <string>
 
 namespace comkit {
@@ -92,16 +94,7 @@ HRESULT removeTree(const std::wstring& path) {
 }
 
 std::wstring modulePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    return copiedText([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(g_module, buffer, size); });
 }
 
 }  // namespace

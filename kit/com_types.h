@@ -148,44 +148,76 @@ inline std::wstring_view view(BSTR text) { return {text ? text : L"", SysStringL
 // Hands a copy of text to a caller's out-parameter.
 HRESULT copyOut(std::wstring_view text, BSTR* out);
 
-class UniqueHandle {
+// Keeps a copy of a caller's string (a text property's put).
+inline HRESULT copyIn(BSTR text, std::wstring& into) {
+    into.assign(view(text));
+    return S_OK;
+}
+
+// The sole owner of a platform handle: released once, by Traits::release,
+// on every way out. Traits says which values are no handle at all
+// (valid) and what an empty owner holds (none).
+template <class T, class Traits>
+class Owned {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            h_ = std::exchange(other.h_, nullptr);
-        }
+    Owned() = default;
+    explicit Owned(T value) : value_(value) {}
+    ~Owned() { reset(); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept : value_(other.detach()) {}
+    Owned& operator=(Owned&& other) noexcept {
+        if (this != &other) reset(other.detach());
         return *this;
     }
-    // Both invalid values of the platform count as "no handle".
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-    void reset(HANDLE h = nullptr) {
-        if (valid()) CloseHandle(h_);
-        h_ = h;
+    bool valid() const { return Traits::valid(value_); }
+    explicit operator bool() const { return valid(); }
+    T get() const { return value_; }
+    void reset(T value = Traits::none) {
+        if (valid()) Traits::release(value_);
+        value_ = value;
     }
+    // Hands the handle on; the owner is empty afterwards.
+    T detach() { return std::exchange(value_, Traits::none); }
 
 private:
-    HANDLE h_ = nullptr;
+    T value_ = Traits::none;
 };
 
-// Exclusive hold of a slim reader/writer lock for one scope.
-class SrwGuard {
+// Traits of a handle whose empty value is a null pointer.
+template <class T, auto Release>
+struct PointerHandle {
+    static constexpr T none = nullptr;
+    static bool valid(T value) { return value != nullptr; }
+    static void release(T value) { Release(value); }
+};
+
+// A kernel object's handle: both invalid values of the platform count as
+// "no handle".
+struct KernelHandle {
+    static constexpr HANDLE none = nullptr;
+    static bool valid(HANDLE value) { return value != nullptr && value != INVALID_HANDLE_VALUE; }
+    static void release(HANDLE value) { CloseHandle(value); }
+};
+using UniqueHandle = Owned<HANDLE, KernelHandle>;
+
+// A SAFEARRAY that is destroyed unless handed on (detach).
+using SafeArray = Owned<SAFEARRAY*, PointerHandle<SAFEARRAY*, SafeArrayDestroy>>;
+
+// Holds a slim reader/writer lock for one scope, exclusively or shared.
+template <void(WINAPI* Acquire)(PSRWLOCK), void(WINAPI* Release)(PSRWLOCK)>
+class SrwHold {
 public:
-    explicit SrwGuard(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~SrwGuard() { ReleaseSRWLockExclusive(&lock_); }
-    SrwGuard(const SrwGuard&) = delete;
-    SrwGuard& operator=(const SrwGuard&) = delete;
+    explicit SrwHold(SRWLOCK& lock) : lock_(lock) { Acquire(&lock_); }
+    ~SrwHold() { Release(&lock_); }
+    SrwHold(const SrwHold&) = delete;
+    SrwHold& operator=(const SrwHold&) = delete;
 
 private:
     SRWLOCK& lock_;
 };
+using SrwGuard = SrwHold<AcquireSRWLockExclusive, ReleaseSRWLockExclusive>;
+using SrwSharedGuard = SrwHold<AcquireSRWLockShared, ReleaseSRWLockShared>;
 
 // Releases a mutex that the caller has acquired, at the end of the scope.
 class MutexOwnership {
@@ -197,23 +229,6 @@ public:
 
 private:
     HANDLE mutex_;
-};
-
-// A SAFEARRAY that is destroyed unless handed on.
-class SafeArray {
-public:
-    SafeArray() = default;
-    explicit SafeArray(SAFEARRAY* sa) : sa_(sa) {}
-    ~SafeArray() {
-        if (sa_) SafeArrayDestroy(sa_);
-    }
-    SafeArray(const SafeArray&) = delete;
-    SafeArray& operator=(const SafeArray&) = delete;
-    SAFEARRAY* get() const { return sa_; }
-    SAFEARRAY* detach() { return std::exchange(sa_, nullptr); }
-
-private:
-    SAFEARRAY* sa_ = nullptr;
 };
 
 }  // namespace comkit

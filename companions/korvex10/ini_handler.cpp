@@ -1,6 +1,7 @@
 #include "ini_handler.h"
 
 #include "fault_points.h"
+#include "platform_text.h"
 #include "win_text.h"
 
 #include <cstdio>
@@ -109,16 +110,9 @@ HRESULT IniFileHandler::setPath(BSTR path) {
     const std::wstring given(view(path));
     if (given.empty() || given.find(L'\0') != std::wstring::npos)
         return fail(E_INVALIDARG, L"The INI file's Path must be a file name.");
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) return fail(HRESULT_FROM_WIN32(GetLastError()), L"The path " + given + L" is not valid.");
-        if (n < full.size()) {
-            full.resize(n);
-            break;
-        }
-        full.resize(n);
-    }
+    std::wstring full = comkit::copiedText(
+        [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(given.c_str(), size, buffer, nullptr); });
+    if (full.empty()) return fail(HRESULT_FROM_WIN32(GetLastError()), L"The path " + given + L" is not valid.");
     if (!file_ || file_->path() != full) file_ = std::make_unique<ini::IniFile>(std::move(full));
     return S_OK;
 }

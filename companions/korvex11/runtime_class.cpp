@@ -1,5 +1,7 @@
 #include "runtime_class.h"
 
+#include "platform_text.h"
+
 #include <shlobj.h>
 
 #include <string>
@@ -10,16 +12,8 @@ namespace {
 constexpr short kEnvironmentVariable = 2;
 
 std::wstring environmentValue(const wchar_t* name) {
-    std::wstring value(256, L'\0');
-    for (;;) {
-        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-        if (n == 0) return {};
-        if (n < value.size()) {
-            value.resize(n);
-            return value;
-        }
-        value.resize(n);
-    }
+    return comkit::copiedText(
+        [name](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(name, buffer, size); }, 256);
 }
 
 // The folder Windows programs keep per-user data in: where a machine that

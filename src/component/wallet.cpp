@@ -18,6 +18,7 @@ namespace {
 using comkit::Bstr;
 using comkit::fail;
 
+using comkit::copyIn;
 using comkit::copyOut;
 using comkit::view;
 
@@ -161,37 +162,25 @@ STDMETHODIMP Wallet::get_PAVString(BSTR* value) {
     return call(kProgId, [&] { return copyOut(pavString_, value); });
 }
 STDMETHODIMP Wallet::put_PAVString(BSTR sNewValue) {
-    return call(kProgId, [&] {
-        pavString_.assign(view(sNewValue));
-        return S_OK;
-    });
+    return call(kProgId, [&] { return copyIn(sNewValue, pavString_); });
 }
 STDMETHODIMP Wallet::get_LocalProgramsPath(BSTR* value) {
     return call(kProgId, [&] { return copyOut(localProgramsPath_, value); });
 }
 STDMETHODIMP Wallet::put_LocalProgramsPath(BSTR sNewValue) {
-    return call(kProgId, [&] {
-        localProgramsPath_.assign(view(sNewValue));
-        return S_OK;
-    });
+    return call(kProgId, [&] { return copyIn(sNewValue, localProgramsPath_); });
 }
 STDMETHODIMP Wallet::get_WalletPath(BSTR* value) {
     return call(kProgId, [&] { return copyOut(walletPath_, value); });
 }
 STDMETHODIMP Wallet::put_WalletPath(BSTR sNewValue) {
-    return call(kProgId, [&] {
-        walletPath_.assign(view(sNewValue));
-        return S_OK;
-    });
+    return call(kProgId, [&] { return copyIn(sNewValue, walletPath_); });
 }
 STDMETHODIMP Wallet::get_WalletFolder(BSTR* value) {
     return call(kProgId, [&] { return copyOut(walletFolder_, value); });
 }
 STDMETHODIMP Wallet::put_WalletFolder(BSTR sNewValue) {
-    return call(kProgId, [&] {
-        walletFolder_.assign(view(sNewValue));
-        return S_OK;
-    });
+    return call(kProgId, [&] { return copyIn(sNewValue, walletFolder_); });
 }
 
 STDMETHODIMP Wallet::InitialiseWallet() {

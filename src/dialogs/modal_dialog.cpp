@@ -3,7 +3,7 @@
 #include "com_error.h"
 #include "com_server.h"
 #include "common.h"
-#include "window_text.h"
+#include "platform_text.h"
 
 #include <new>
 
@@ -73,7 +73,7 @@ std::wstring describeThreadError(HRESULT hr) {
 }
 
 int screenDpi(int axis) {
-    const ScreenDc screen;
+    const ScreenDc screen(GetDC(nullptr));
     const int dpi = screen.get() ? GetDeviceCaps(screen.get(), axis) : 0;
     return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
@@ -83,7 +83,7 @@ int screenDpi(int axis) {
 int twipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 struct ModalDialog::Shown {
-    explicit Shown(HINSTANCE module) : owner(module) {}
+    explicit Shown(HINSTANCE module) : owner(hiddenOwner(module)) {}
     HWND window = nullptr;
     GdiFont fieldFont;
     std::vector<WindowSubclass> subclasses;
@@ -187,6 +187,17 @@ void ModalDialog::report(HRESULT hr) const {
     const std::wstring description = describeThreadError(hr);
     const std::wstring title = comkit::windowText(window());
     MessageBoxW(window(), description.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ModalDialog::cmdOK_Click() {
+    if (ask(L"Do you want to change?", L"Sure...", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
+    if (!ValidateEntries()) return;
+    const HRESULT hr = OKPro();
+    if (FAILED(hr)) {
+        report(hr);
+        return;
+    }
+    unload();
 }
 
 void ModalDialog::unload() {

@@ -30,6 +30,13 @@ struct Twips {
 
 enum class Kind { Frame, Label, Field, Password, Combo, Button };
 
+// Where a frame's top-left corner lies in the client area; controls drawn
+// inside the frame are placed relative to it.
+struct FrameOrigin {
+    int left, top;
+    constexpr Twips place(int x, int y, int width, int height) const { return {left + x, top + y, width, height}; }
+};
+
 struct ControlSpec {
     int id;
     Kind kind;
@@ -79,6 +86,13 @@ protected:
     // stays open with everything the user typed.
     void report(HRESULT hr) const;
     void unload();
+
+    // The OK button of both dialogs: after "Do you want to change?" is
+    // answered Yes and the entries are valid, writes them and unloads; a
+    // failed write is shown and the dialog stays open.
+    void cmdOK_Click();
+    virtual bool ValidateEntries() { return true; }
+    virtual HRESULT OKPro() = 0;
 
 private:
     struct Shown;

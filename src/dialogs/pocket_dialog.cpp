@@ -17,22 +17,19 @@ using P = frmEditPocket;
 constexpr int kInformationLimit = 100;
 
 // Twips; the frame is placed in the client area, everything else in the
-// frame, which lies at (240, 0).
-constexpr int kFrameLeft = 240, kFrameTop = 0;
-constexpr Twips inFrame(int left, int top, int width, int height) {
-    return {kFrameLeft + left, kFrameTop + top, width, height};
-}
+// frame.
+constexpr FrameOrigin kFrame{240, 0};
 
 constexpr ControlSpec kControls[] = {
-    {P::lblPocketName, Kind::Label, L"Poc&ket Name", inFrame(120, 240, 1095, 255)},
-    {P::txtPocketName, Kind::Combo, L"", inFrame(1440, 240, 3735, 360)},
-    {P::lblCardName, Kind::Label, L"C&ard Name", inFrame(120, 720, 1095, 255)},
-    {P::txtCardName, Kind::Combo, L"", inFrame(1440, 720, 3735, 360)},
-    {P::lblInformation, Kind::Label, L"&Information", inFrame(120, 1320, 1095, 255)},
-    {P::txtInformation, Kind::Field, L"", inFrame(1440, 1200, 3735, 405), kInformationLimit},
-    {P::cmdOK, Kind::Button, L"&OK", inFrame(2160, 1680, 1455, 495)},
-    {P::cmdCancel, Kind::Button, L"&Cancel", inFrame(3720, 1680, 1455, 495)},
-    {P::Frame1, Kind::Frame, L"", {kFrameLeft, kFrameTop, 5415, 2415}},
+    {P::lblPocketName, Kind::Label, L"Poc&ket Name", kFrame.place(120, 240, 1095, 255)},
+    {P::txtPocketName, Kind::Combo, L"", kFrame.place(1440, 240, 3735, 360)},
+    {P::lblCardName, Kind::Label, L"C&ard Name", kFrame.place(120, 720, 1095, 255)},
+    {P::txtCardName, Kind::Combo, L"", kFrame.place(1440, 720, 3735, 360)},
+    {P::lblInformation, Kind::Label, L"&Information", kFrame.place(120, 1320, 1095, 255)},
+    {P::txtInformation, Kind::Field, L"", kFrame.place(1440, 1200, 3735, 405), kInformationLimit},
+    {P::cmdOK, Kind::Button, L"&OK", kFrame.place(2160, 1680, 1455, 495)},
+    {P::cmdCancel, Kind::Button, L"&Cancel", kFrame.place(3720, 1680, 1455, 495)},
+    {P::Frame1, Kind::Frame, L"", {kFrame.left, kFrame.top, 5415, 2415}},
 };
 
 constexpr DialogLayout kLayout{5835, 2535, kControls};
@@ -123,17 +120,6 @@ void frmEditPocket::txtCardName_Click() {
     HRESULT hr = setText(txtInformation, L"");
     if (SUCCEEDED(hr)) hr = LoadPocketCardiNFO(text(txtPocketName), card);
     if (FAILED(hr)) report(hr);
-}
-
-void frmEditPocket::cmdOK_Click() {
-    if (ask(L"Do you want to change?", L"Sure...", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
-    if (!ValidateEntries()) return;
-    const HRESULT hr = OKPro();
-    if (FAILED(hr)) {
-        report(hr);
-        return;
-    }
-    unload();
 }
 
 void frmEditPocket::command(int id, int code) {

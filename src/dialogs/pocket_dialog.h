@@ -33,19 +33,17 @@ public:
     // One card's information into the information box.
     HRESULT LoadPocketCardiNFO(const std::wstring& sPocketName, const std::wstring& sCardName);
     // Stores the information under the pocket and card names as typed.
-    HRESULT OKPro();
+    HRESULT OKPro() override;
 
 private:
     std::wstring caption() const override;
     HRESULT load() override { return LoadPro(); }
     void command(int id, int code) override;
 
-    bool ValidateEntries() { return true; }
     // The text of a combo box as the choice just made leaves it.
     std::wstring chosenText(int id) const;
     void txtPocketName_Click();
     void txtCardName_Click();
-    void cmdOK_Click();
 };
 
 // EditPocket: the thread's instance, made on first use, shown modally.

@@ -16,26 +16,23 @@ using W = frmEditWalletA;
 constexpr int kHintLimit = 50;
 
 // Twips; the frame is placed in the client area, everything else in the
-// frame, which lies at (120, 120).
-constexpr int kFrameLeft = 120, kFrameTop = 120;
-constexpr Twips inFrame(int left, int top, int width, int height) {
-    return {kFrameLeft + left, kFrameTop + top, width, height};
-}
+// frame.
+constexpr FrameOrigin kFrame{120, 120};
 
 constexpr ControlSpec kControls[] = {
-    {W::Frame1, Kind::Frame, L"", {kFrameLeft, kFrameTop, 5415, 3375}},
-    {W::lblWalletName, Kind::Label, L"Wallet &Name", inFrame(120, 240, 1095, 255)},
-    {W::txtWalletName, Kind::Field, L"", inFrame(1560, 240, 3615, 375)},
-    {W::lblWalletDescription, Kind::Label, L"&Description", inFrame(120, 720, 1095, 255)},
-    {W::txtWalletDescription, Kind::Field, L"", inFrame(1560, 720, 3615, 375)},
-    {W::lblPasswordEnter, Kind::Label, L"&Password", inFrame(120, 1320, 1095, 255)},
-    {W::txtPasswordEnter, Kind::Password, L"", inFrame(1560, 1200, 3615, 375)},
-    {W::lblPasswordConfirm, Kind::Label, L"Con&firm ", inFrame(120, 1800, 1335, 255)},
-    {W::txtPasswordConfirm, Kind::Password, L"", inFrame(1560, 1680, 3615, 375)},
-    {W::lblPasswordHint, Kind::Label, L"Password &Hint", inFrame(120, 2280, 1335, 255)},
-    {W::txtPasswordHint, Kind::Field, L"", inFrame(1560, 2160, 3615, 375), kHintLimit},
-    {W::cmdOK, Kind::Button, L"&OK", inFrame(2160, 2640, 1455, 495)},
-    {W::cmdCancel, Kind::Button, L"&Cancel", inFrame(3720, 2640, 1455, 495)},
+    {W::Frame1, Kind::Frame, L"", {kFrame.left, kFrame.top, 5415, 3375}},
+    {W::lblWalletName, Kind::Label, L"Wallet &Name", kFrame.place(120, 240, 1095, 255)},
+    {W::txtWalletName, Kind::Field, L"", kFrame.place(1560, 240, 3615, 375)},
+    {W::lblWalletDescription, Kind::Label, L"&Description", kFrame.place(120, 720, 1095, 255)},
+    {W::txtWalletDescription, Kind::Field, L"", kFrame.place(1560, 720, 3615, 375)},
+    {W::lblPasswordEnter, Kind::Label, L"&Password", kFrame.place(120, 1320, 1095, 255)},
+    {W::txtPasswordEnter, Kind::Password, L"", kFrame.place(1560, 1200, 3615, 375)},
+    {W::lblPasswordConfirm, Kind::Label, L"Con&firm ", kFrame.place(120, 1800, 1335, 255)},
+    {W::txtPasswordConfirm, Kind::Password, L"", kFrame.place(1560, 1680, 3615, 375)},
+    {W::lblPasswordHint, Kind::Label, L"Password &Hint", kFrame.place(120, 2280, 1335, 255)},
+    {W::txtPasswordHint, Kind::Field, L"", kFrame.place(1560, 2160, 3615, 375), kHintLimit},
+    {W::cmdOK, Kind::Button, L"&OK", kFrame.place(2160, 2640, 1455, 495)},
+    {W::cmdCancel, Kind::Button, L"&Cancel", kFrame.place(3720, 2640, 1455, 495)},
 };
 
 constexpr DialogLayout kLayout{5625, 3570, kControls};
@@ -113,17 +110,6 @@ bool frmEditWalletA::ValidateEntries() {
     ask(L"Password entered and confirm password not matched", L"Invalid Passwords...", MB_OK | MB_ICONINFORMATION);
     focus(txtPasswordConfirm);
     return false;
-}
-
-void frmEditWalletA::cmdOK_Click() {
-    if (ask(L"Do you want to change?", L"Sure...", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
-    if (!ValidateEntries()) return;
-    const HRESULT hr = OKPro();
-    if (FAILED(hr)) {
-        report(hr);
-        return;
-    }
-    unload();
 }
 
 void frmEditWalletA::command(int id, int code) {

@@ -31,15 +31,14 @@ public:
     // Fills the four fields from the file; the confirmation stays empty.
     HRESULT LoadPro();
     // Writes the four fields and the modification time, all sealed.
-    HRESULT OKPro();
+    HRESULT OKPro() override;
 
 private:
     std::wstring caption() const override;
     HRESULT load() override { return LoadPro(); }
     void command(int id, int code) override;
 
-    bool ValidateEntries();
-    void cmdOK_Click();
+    bool ValidateEntries() override;
 };
 
 // EditWallet: the thread's instance, made on first use, shown modally.

@@ -1,41 +1,21 @@
 // Owners for the window-side resources of the dialogs: a GDI font, a
 // window subclass, a screen device context, a hidden owner window, the
 // calling thread's windows disabled and its focus. Each is released by
-// exactly one destructor, on every path out.
+// exactly one destructor, on every path out; the plain handles are the
+// kit's owner.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
+
+#include "com_types.h"
 
 #include <utility>
 #include <vector>
 
 namespace cardkeep::dialogs {
 
-class GdiFont {
-public:
-    GdiFont() = default;
-    explicit GdiFont(HFONT font) : font_(font) {}
-    ~GdiFont() { reset(); }
-    GdiFont(const GdiFont&) = delete;
-    GdiFont& operator=(const GdiFont&) = delete;
-    GdiFont(GdiFont&& other) noexcept : font_(std::exchange(other.font_, nullptr)) {}
-    GdiFont& operator=(GdiFont&& other) noexcept {
-        if (this != &other) {
-            reset();
-            font_ = std::exchange(other.font_, nullptr);
-        }
-        return *this;
-    }
-    HFONT get() const { return font_; }
-    void reset() {
-        if (font_) DeleteObject(font_);
-        font_ = nullptr;
-    }
-
-private:
-    HFONT font_ = nullptr;
-};
+using GdiFont = comkit::Owned<HFONT, comkit::PointerHandle<HFONT, DeleteObject>>;
 
 // A subclass installed through the common controls' chain, so that it can
 // be removed in any order and never leaves a dangling window procedure.
@@ -60,37 +40,17 @@ private:
 };
 
 // The screen's device context, for its resolution.
-class ScreenDc {
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc() {
-        if (dc_) ReleaseDC(nullptr, dc_);
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC get() const { return dc_; }
+inline void releaseScreenDc(HDC dc) { ReleaseDC(nullptr, dc); }
+using ScreenDc = comkit::Owned<HDC, comkit::PointerHandle<HDC, releaseScreenDc>>;
 
-private:
-    HDC dc_;
-};
-
-// A top-level window of the component's own that is never shown. A dialog
-// it owns has no task-bar button without taking the tool-window caption,
-// and no window of the host becomes the dialog's owner.
-class HiddenOwner {
-public:
-    explicit HiddenOwner(HINSTANCE module)
-        : window_(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, nullptr)) {}
-    ~HiddenOwner() {
-        if (window_) DestroyWindow(window_);
-    }
-    HiddenOwner(const HiddenOwner&) = delete;
-    HiddenOwner& operator=(const HiddenOwner&) = delete;
-    HWND get() const { return window_; }
-
-private:
-    HWND window_;
-};
+// A top-level window of the component's own that is never shown
+// (hiddenOwner makes one). A dialog it owns has no task-bar button without
+// taking the tool-window caption, and no window of the host becomes the
+// dialog's owner.
+using HiddenOwner = comkit::Owned<HWND, comkit::PointerHandle<HWND, DestroyWindow>>;
+inline HiddenOwner hiddenOwner(HINSTANCE module) {
+    return HiddenOwner(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, nullptr));
+}
 
 // The calling thread's visible top-level windows that were enabled, disabled
 // while the guard lives, as a task-modal message box does: the host's windows

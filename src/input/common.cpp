@@ -1,6 +1,6 @@
 #include "common.h"
 
-#include "window_text.h"
+#include "platform_text.h"
 
 #include <algorithm>
 #include <string>

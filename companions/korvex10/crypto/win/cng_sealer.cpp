@@ -2,6 +2,8 @@
 
 #include "sealed_text.h"
 
+#include "com_types.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -86,45 +88,13 @@ std::wstring toWide(std::u16string_view s) { return {s.begin(), s.end()}; }
 // A key handle made for one call and destroyed with it. Sharing one handle
 // between threads is not something CNG promises to be safe, and making a
 // key from cached bytes costs only the AES key schedule.
-class ScopedKey {
-public:
-    ScopedKey(BCRYPT_ALG_HANDLE aes, KeyBytes& bytes) {
-        check("BCryptGenerateSymmetricKey",
-              BCryptGenerateSymmetricKey(aes, &handle_, nullptr, 0, bytes.data(),
-                                         static_cast<ULONG>(bytes.size()), 0));
-    }
-    ~ScopedKey() { BCryptDestroyKey(handle_); }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    BCRYPT_KEY_HANDLE get() const { return handle_; }
-
-private:
-    BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
-
-// Releases an SRW lock on every way out, exceptions included (the map can
-// throw bad_alloc while the lock is held).
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& l) : lock_(l) { AcquireSRWLockShared(&lock_); }
-    ~SharedLock() { ReleaseSRWLockShared(&lock_); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& l) : lock_(l) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
+using KeyHandle = comkit::Owned<BCRYPT_KEY_HANDLE, comkit::PointerHandle<BCRYPT_KEY_HANDLE, BCryptDestroyKey>>;
+KeyHandle makeKey(BCRYPT_ALG_HANDLE aes, KeyBytes& bytes) {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    check("BCryptGenerateSymmetricKey",
+          BCryptGenerateSymmetricKey(aes, &handle, nullptr, 0, bytes.data(), static_cast<ULONG>(bytes.size()), 0));
+    return KeyHandle(handle);
+}
 
 }  // namespace
 
@@ -173,13 +143,13 @@ struct Sealer::State {
     // not hold up threads that use keys already cached.
     KeyBytes keyFor(std::wstring_view keyText) {
         {
-            SharedLock shared(lock);
+            comkit::SrwSharedGuard shared(lock);  // released on every way out, bad_alloc included
             if (const auto it = keys.find(keyText); it != keys.end()) return it->second;
         }
 
         const KeyBytes derived = derive(keyText);
 
-        ExclusiveLock exclusive(lock);
+        comkit::SrwGuard exclusive(lock);
         if (keys.size() >= kMaxCachedKeys && keys.find(keyText) == keys.end()) {
             for (auto& [text, bytes] : keys) SecureZeroMemory(bytes.data(), bytes.size());
             keys.clear();
@@ -203,7 +173,7 @@ std::wstring Sealer::seal(std::wstring_view plain, std::wstring_view keyText) {
         throw SealError(SealError::Kind::Platform, "The text is too long to be sealed.");
 
     KeyBytes keyBytes = state_->keyFor(keyText);
-    ScopedKey key(state_->aes, keyBytes);
+    const KeyHandle key = makeKey(state_->aes, keyBytes);
     SecureZeroMemory(keyBytes.data(), keyBytes.size());
 
     std::array<std::uint8_t, kNonceSize> nonce{};
@@ -246,7 +216,7 @@ std::wstring Sealer::open(std::wstring_view sealed, std::wstring_view keyText) {
     if (framed->ciphertext.size() % 2 != 0) throwDamaged();
 
     KeyBytes keyBytes = state_->keyFor(keyText);
-    ScopedKey key(state_->aes, keyBytes);
+    const KeyHandle key = makeKey(state_->aes, keyBytes);
     SecureZeroMemory(keyBytes.data(), keyBytes.size());
 
     BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
