@@ -48,3 +48,15 @@ run_logged() {
 # last part of PATH need not exist yet.
 winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 
+# ready_prefix: the build's Wine prefix made (tools/wine-prefix.sh) and the
+# three DLLs registered in it with its regsvr32, as a user would; quietly,
+# with the output in build/logs/prefix<BITS>.log, shown when a step fails.
+# Needs tools/wine-env.sh.
+ready_prefix() {
+  local log=$CARDKEEP_ROOT/build/logs/prefix$CARDKEEP_BITS.log
+  mkdir -p "$(dirname "$log")"
+  : >"$log"
+  run_logged "$log" "make the $CARDKEEP_BITS-bit Wine prefix" "$CARDKEEP_ROOT/tools/wine-prefix.sh" &&
+    run_logged "$log" "register the DLLs" "$CARDKEEP_ROOT/tools/register.sh" \
+      "$CARDKEEP_WINBIN/KORVEX11.dll" "$CARDKEEP_WINBIN/KORVEX10.dll" "$CARDKEEP_WINBIN/cardkeep.dll"
+}
