@@ -27,6 +27,14 @@ has() { # description, key, value name ("" for the default), the data it must ho
 msiexec() { # package, action option, further options: the package follows the action
   "$WINE" msiexec "$2" "$(winpath "$1")" "${@:3}" </dev/null >/dev/null 2>&1
 }
+install() { # package, what it is, the folder of its DLLs in the build, the folder it installs them in
+  msiexec "$1" /i /qn
+  check "msiexec /i installs $2" test $? -eq 0
+  local dll
+  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+    check "$dll is installed in ${4##*/drive_c/}" cmp -s "$3/$dll" "$4/$dll"
+  done
+}
 
 installed="$copy/drive_c/Program Files/cardkeep"
 installed32="$copy/drive_c/Program Files (x86)/cardkeep"
@@ -77,11 +85,7 @@ cannot_create() { local out; out=$(card_output); grep -q '^no object: ' <<<"$out
 check "with the machine registration removed nothing of ours is registered" test -z "$(ours "$classes")"
 check "and a script cannot create the wallet" cannot_create
 
-msiexec "$msi" /i /qn
-check "msiexec /i installs the package" test $? -eq 0
-for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
-  check "$dll is installed in Program Files" cmp -s "$bin/$dll" "$installed/$dll"
-done
+install "$msi" "the package" "$bin" "$installed"
 has "the class's server is the installed cardkeep.dll" \
   "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
 has "the class is apartment-threaded" "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
@@ -108,11 +112,7 @@ if [ $arch = x64 ]; then
   # The 32-bit package installs beside the 64-bit one: its files and its
   # classes land in the 32-bit views, and taking it away again leaves the
   # 64-bit installation working.
-  msiexec "$msi32" /i /qn
-  check "msiexec /i installs the 32-bit package beside the 64-bit one" test $? -eq 0
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
-    check "32-bit $dll is installed in Program Files (x86)" cmp -s "$CARDKEEP_ROOT/build/win32/bin/$dll" "$installed32/$dll"
-  done
+  install "$msi32" "the 32-bit package beside the 64-bit one" "$CARDKEEP_ROOT/build/win32/bin" "$installed32"
   has "the 32-bit class's server is the 32-bit cardkeep.dll" \
     "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
   has "the 32-bit type library is registered at the 32-bit file" \
