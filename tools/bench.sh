@@ -14,13 +14,11 @@
 # (wallet_vbs.csv). The last table sets each wallet operation beside the
 # same work done by the platform's profile functions (profile_<op> rows).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/tools/wine-env.sh"
-"$root/tools/wine-prefix.sh"
+source "$(dirname "$0")/wine-env.sh"
+"$CARDKEEP_ROOT/tools/wine-prefix.sh"
 
-out="$root/build/bench"
+out="$CARDKEEP_ROOT/build/bench"
 mkdir -p "$out"
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 
 mapfile -t programs < <(find "$CARDKEEP_WINBIN" -maxdepth 1 -name '*_bench.exe' | sort)
 if [ ${#programs[@]} -eq 0 ]; then
@@ -39,7 +37,7 @@ trap stop_server EXIT
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 mapfile -t dlls < <(find "$CARDKEEP_WINBIN" -maxdepth 1 -name '*.dll' | sort)
-"$root/tools/register.sh" "${dlls[@]}"
+"$CARDKEEP_ROOT/tools/register.sh" "${dlls[@]}"
 
 status=0
 # The wallet lower-cases its root; a work folder spelled in lower case on
@@ -73,7 +71,7 @@ for exe in "${programs[@]}"; do
     line=
     if env -u DISPLAY "$WINE" "$exe" --size $vbs_cards --prepare "$(winpath "$work/vbs")" </dev/null | tr -d '\r'; then
       line=$(QZENVSLOCALPRO="$(winpath "$work/vbs")" env -u DISPLAY "$WINE" cscript //nologo \
-        "$(winpath "$root/bench/wallet_bench.vbs")" $vbs_cards </dev/null | tr -d '\r' | tee "$out/wallet_vbs.txt" |
+        "$(winpath "$CARDKEEP_ROOT/bench/wallet_bench.vbs")" $vbs_cards </dev/null | tr -d '\r' | tee "$out/wallet_vbs.txt" |
         grep '^RESULT' || true)
     fi
     if [ -n "$line" ]; then

@@ -1,38 +1,33 @@
 #!/usr/bin/env bash
 # The main job: registers the three DLLs in the project's own Wine prefix and
-# runs the demo host, with a robot answering the first-run message box.
+# runs the demo host, with a robot answering the first-run message box; then
+# photographs the two dialogs (tools/screenshots.sh).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/tools/wine-env.sh"
-"$root/tools/wine-prefix.sh"
-bin=$CARDKEEP_WINBIN
-"$root/tools/register.sh" "$bin/KORVEX11.dll" "$bin/KORVEX10.dll" "$bin/cardkeep.dll" >/dev/null
-# The server started without a display must be gone before windows are shown.
-"$WINESERVER" -w
+source "$(dirname "$0")/wine-env.sh"
+demo=$CARDKEEP_ROOT/build/demo
+robot_log=$demo/robot.log
 
-demo="$root/build/demo"
+# The part that shows windows: tools/on-display.sh runs this script again
+# with --shown. The robot is stopped however the demo ends.
+if [ "${1:-}" = --shown ]; then
+  set +e
+  "$WINE" "$CARDKEEP_WINBIN/cardkeep-robot.exe" --log "$(winpath "$demo")\\robot.log" --timeout 120 \
+    </dev/null >/dev/null 2>&1 &
+  robot=$!
+  "$WINE" cscript //nologo "$(winpath "$CARDKEEP_ROOT/examples/demo.vbs")" </dev/null
+  rc=$?
+  touch "$robot_log.stop"
+  wait $robot 2>/dev/null
+  exit $rc
+fi
+
+ready_prefix
 rm -rf "$demo/root"
 mkdir -p "$demo/root"
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 export QZENVSLOCALPRO=$(winpath "$demo/root")
-robot_log="$demo/robot.log"
 rm -f "$robot_log" "$robot_log.stop"
-
-cat >"$demo/run.sh" <<INNER
-set -u
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-"$WINE" cmd /c exit </dev/null >/dev/null 2>&1
-"$WINE" "$bin/cardkeep-robot.exe" --log "$(winpath "$demo")\\robot.log" --timeout 120 </dev/null >/dev/null 2>&1 &
-robot=\$!
-"$WINE" cscript //nologo "$(winpath "$root/examples/demo.vbs")" </dev/null
-rc=\$?
-touch "$robot_log.stop"
-wait \$robot 2>/dev/null
-"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
-exit \$rc
-INNER
 echo "== cardkeep demo ($CARDKEEP_BITS-bit build, wallet root $QZENVSLOCALPRO)"
-xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash "$demo/run.sh" | tr -d '\r'
+"$CARDKEEP_ROOT/tools/on-display.sh" "$0" --shown | tr -d '\r'
 echo
 if [ -s "$robot_log" ]; then
   echo "Message boxes shown (answered automatically):"
@@ -43,4 +38,4 @@ fi
 
 # Pictures of the two dialogs, filled with a wallet like the demo's.
 echo
-"$root/tools/screenshots.sh" && echo "Dialog pictures: build/demo/wallet-dialog.png, build/demo/pocket-dialog.png"
+"$CARDKEEP_ROOT/tools/screenshots.sh" && echo "Dialog pictures: build/demo/wallet-dialog.png, build/demo/pocket-dialog.png"

@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # Builds the two Windows Installer packages from the built DLLs:
-#   build/dist/cardkeep-1.0.0.6-x86.msi  from build/win32/bin
-#   build/dist/cardkeep-1.0.0.6-x64.msi  from build/win64/bin
+#   build/dist/cardkeep-VERSION-x86.msi  from build/win32/bin
+#   build/dist/cardkeep-VERSION-x64.msi  from build/win64/bin
 # Both come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
-# tool is needed. A package is only built when its three DLLs are there, and
-# a missing one is an error: a package without its libraries is worthless.
+# tool is needed. The version and the identifiers the package registers come
+# from identity.env, given to the package source as preprocessor variables
+# of the same names ($(var.CARDKEEP_VERSION), $(var.CARDKEEP_CLSID_WALLET)
+# and so on). A package is only built when its three DLLs are there, and a
+# missing one is an error: a package without its libraries is worthless.
 # Usage: tools/dist.sh [x86|x64]...   (default: both)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-version=1.0.0.6
-out=$root/build/dist
+source "$(dirname "$0")/lib.sh"
+out=$CARDKEEP_ROOT/build/dist
 wixl=${WIXL:-wixl}
 command -v "$wixl" >/dev/null || { echo "dist: wixl not found (tools/setup.sh installs it)" >&2; exit 1; }
 
 arches=("$@")
 [ ${#arches[@]} -gt 0 ] || arches=(x86 x64)
 mkdir -p "$out"
+identity=()
+for name in $(identity_names); do identity+=(-D "$name=${!name}"); done
 # wixl takes a file's Source relative to the working folder and rejects an
 # absolute one, so it runs from the top of the tree with relative paths.
-cd "$root"
+cd "$CARDKEEP_ROOT"
 for arch in "${arches[@]}"; do
   case $arch in
     x86) bin=build/win32/bin ;;
@@ -28,10 +32,10 @@ for arch in "${arches[@]}"; do
   for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
     [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
   done
-  msi=$out/cardkeep-$version-$arch.msi
+  msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi
   # Written beside the target and renamed, so a failed build never leaves a
   # half-written package under the final name.
-  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" -o "$msi.$$.tmp" installer/cardkeep.wxs
+  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" "${identity[@]}" -o "$msi.$$.tmp" installer/cardkeep.wxs
   mv -f "$msi.$$.tmp" "$msi"
   echo "dist: $msi"
 done

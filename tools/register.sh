@@ -8,8 +8,7 @@ if [ "${1:-}" = /u ]; then flag=/u; shift; fi
 status=0
 for dll in "$@"; do
   if [ ! -f "$dll" ]; then echo "register: $dll does not exist"; status=1; continue; fi
-  win="Z:$(realpath "$dll" | tr / '\\')"
-  "$WINE" regsvr32 /s $flag "$win" </dev/null
+  "$WINE" regsvr32 /s $flag "$(winpath "$dll")" </dev/null
   rc=$?
   echo "regsvr32 $flag $(basename "$dll"): exit $rc"
   [ $rc -eq 0 ] || status=1

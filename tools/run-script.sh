@@ -10,8 +10,7 @@
 # unless CK_ROBOT_ANSWERS="Title=Button;Title=Button" says otherwise) and
 # logs them; the script finds the log's Windows path in CK_ROBOTLOG.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/tools/wine-env.sh"
+source "$(dirname "$0")/wine-env.sh"
 robot=0
 if [ "${1:-}" = --robot ]; then
   robot=1
@@ -25,15 +24,14 @@ fi
 shift
 ext=${script##*.}
 name=$(basename "$script" ".$ext")
-work="$root/build/scripts/$CARDKEEP_BITS/$name.$ext"
+work="$CARDKEEP_ROOT/build/scripts/$CARDKEEP_BITS/$name.$ext"
 rm -rf "$work"
 # The wallet root every script starts with: mixed case, so that scripts see
 # it lower-cased in the wallet's paths.
 mkdir -p "$work/data/Apps LOCAL"
 # The checking helpers come first and the tally last, in one file.
-cat "$root/tests/scripts/lib/prelude.$ext" "$script" "$root/tests/scripts/lib/epilogue.$ext" >"$work/$name.$ext"
+cat "$CARDKEEP_ROOT/tests/scripts/lib/prelude.$ext" "$script" "$CARDKEEP_ROOT/tests/scripts/lib/epilogue.$ext" >"$work/$name.$ext"
 
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 export CK_TESTDIR=$(winpath "$work/data")
 export CK_BINDIR=$(winpath "$CARDKEEP_WINBIN")
 export QZENVSLOCALPRO="$CK_TESTDIR\\Apps LOCAL"

@@ -6,9 +6,8 @@
 # elsewhere the 64-bit build alone. CARDKEEP_BITS=32 or 64 tests one build.
 # Arguments go to CTest (for example -R dialogs --repeat until-fail:20).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 forced=${CARDKEEP_BITS:-}
-source "$root/tools/wine-env.sh"
+source "$(dirname "$0")/wine-env.sh"
 
 if [ -n "$forced" ]; then
   if [ "$forced" = 32 ] && [ "$CARDKEEP_CAN32" != 1 ]; then
@@ -29,30 +28,17 @@ fi
 {
   echo "# Written by tools/run-tests.sh: one CTest run over every build."
   for d in native fuzz "${builds[@]/#/win}"; do
-    [ -f "$root/build/$d/CTestTestfile.cmake" ] && echo "subdirs(\"$d\")"
+    [ -f "$CARDKEEP_ROOT/build/$d/CTestTestfile.cmake" ] && echo "subdirs(\"$d\")"
   done
-} >"$root/build/CTestTestfile.cmake"
-for bits in "${builds[@]}"; do CARDKEEP_BITS=$bits "$root/tools/wine-prefix.sh"; done
+} >"$CARDKEEP_ROOT/build/CTestTestfile.cmake"
+log=$CARDKEEP_ROOT/build/logs/prefixes.log
+mkdir -p "$(dirname "$log")"
+: >"$log"
+for bits in "${builds[@]}"; do
+  CARDKEEP_BITS=$bits run_logged "$log" "make the $bits-bit Wine prefix" "$CARDKEEP_ROOT/tools/wine-prefix.sh"
+done
 
-# One display and one kept-alive wineserver per prefix for the whole run: a
-# window shown without a display returns at once (tests would pass without a
-# window ever appearing), a server started on another display breaks later
-# windows, and a server that each test starts by itself keeps CTest's output
-# pipe open.
-cat >"$root/build/run-ctest.sh" <<INNER
-set -u
-servers() { # -p to start and warm, -k to stop
-  for bits in ${builds[*]}; do
-    ( export CARDKEEP_BITS=\$bits; source "$root/tools/wine-env.sh"
-      "\$WINESERVER" "\$1" </dev/null >/dev/null 2>&1
-      [ "\$1" = -p ] && "\$WINE" cmd /c exit </dev/null >/dev/null 2>&1 ) || true
-  done
-}
-cd "$root/build"
-servers -p
-ctest --output-on-failure --timeout 600 -j2 "\$@"
-rc=\$?
-servers -k
-exit \$rc
-INNER
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash "$root/build/run-ctest.sh" "$@"
+# One display and one kept-alive wineserver per prefix for the whole run
+# (tools/on-display.sh says why).
+cd "$CARDKEEP_ROOT/build"
+exec "$CARDKEEP_ROOT/tools/on-display.sh" --bits "${builds[*]}" ctest --output-on-failure --timeout 600 -j2 "$@"

@@ -10,8 +10,8 @@
 # Each build has its own private prefix under build/ (a 32-bit prefix for the
 # 32-bit build, a 64-bit one for the 64-bit build), which keeps the user's
 # own ~/.wine out of it; the overrides stop a new prefix from offering to
-# download Mono and Gecko.
-_cardkeep_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# download Mono and Gecko. The shell helpers (tools/lib.sh) come with it.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 if [ -z "${CARDKEEP_CAN32:-}" ]; then
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then CARDKEEP_CAN32=1; else CARDKEEP_CAN32=0; fi
 fi
@@ -28,10 +28,9 @@ fi
 # A prefix chosen for the other build is not inherited: a script of one build
 # started from a script of the other gets its own.
 if [ -z "${WINEPREFIX:-}" ] || [ "${CARDKEEP_PREFIX_BITS:-}" != "$CARDKEEP_BITS" ]; then
-  export WINEPREFIX=$_cardkeep_root/build/wineprefix$CARDKEEP_BITS
+  export WINEPREFIX=$CARDKEEP_ROOT/build/wineprefix$CARDKEEP_BITS
 fi
 export CARDKEEP_PREFIX_BITS=$CARDKEEP_BITS
-export CARDKEEP_WINBIN=$_cardkeep_root/build/win$CARDKEEP_BITS/bin
+export CARDKEEP_WINBIN=$CARDKEEP_ROOT/build/win$CARDKEEP_BITS/bin
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEDEBUG=${WINEDEBUG:--all}
-unset _cardkeep_root

@@ -9,12 +9,10 @@
 # beside the x64 one.
 set -uo pipefail
 source "$(dirname "$0")/../../tools/wine-env.sh"
-
-root=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "$CARDKEEP_BITS" = 64 ]; then arch=x64 product='cardkeep (64-bit)'; else arch=x86 product='cardkeep (32-bit)'; fi
-"$root/tools/dist.sh" $arch $([ $arch = x64 ] && echo x86) || { echo "FAIL: tools/dist.sh"; exit 1; }
-msi=$root/build/dist/cardkeep-1.0.0.6-$arch.msi
-msi32=$root/build/dist/cardkeep-1.0.0.6-x86.msi
+"$CARDKEEP_ROOT/tools/dist.sh" $arch $([ $arch = x64 ] && echo x86) || { echo "FAIL: tools/dist.sh"; exit 1; }
+msi=$CARDKEEP_ROOT/build/dist/cardkeep-$CARDKEEP_VERSION-$arch.msi
+msi32=$CARDKEEP_ROOT/build/dist/cardkeep-$CARDKEEP_VERSION-x86.msi
 
 source "$(dirname "$0")/prefix_copy.sh" installer
 value() { # key, value name ("" for the default): prints the value's data
@@ -23,18 +21,28 @@ value() { # key, value name ("" for the default): prints the value's data
   else out=$("$WINE" reg query "$1" /v "$2" </dev/null 2>/dev/null); fi
   tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
 }
-msiexec() { # action option, further options: the package follows the action
-  "$WINE" msiexec "$1" "$(winpath "$msi")" "${@:2}" </dev/null >/dev/null 2>&1
+has() { # description, key, value name ("" for the default), the data it must hold
+  check "$1" test "$(value "$2" "$3")" = "$4"
 }
-msiexec32() { "$WINE" msiexec "$1" "$(winpath "$msi32")" "${@:2}" </dev/null >/dev/null 2>&1; }
+msiexec() { # package, action option, further options: the package follows the action
+  "$WINE" msiexec "$2" "$(winpath "$1")" "${@:3}" </dev/null >/dev/null 2>&1
+}
+install() { # package, what it is, the folder of its DLLs in the build, the folder it installs them in
+  msiexec "$1" /i /qn
+  check "msiexec /i installs $2" test $? -eq 0
+  local dll
+  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+    check "$dll is installed in ${4##*/drive_c/}" cmp -s "$3/$dll" "$4/$dll"
+  done
+}
 
 installed="$copy/drive_c/Program Files/cardkeep"
 installed32="$copy/drive_c/Program Files (x86)/cardkeep"
 progfiles='C:\Program Files\cardkeep'
 classes='HKLM\Software\Classes'
-clsid='{5E1C3617-B9BD-4E6F-BEAF-6CDB5847416D}'
-libid='{716DC6BE-B16B-4285-91FF-3E776C234667}'
-iid='{882AFD46-C7DC-4EE6-9910-980D3578685D}'
+clsid="{$CARDKEEP_CLSID_WALLET}"
+libid="{$CARDKEEP_LIBID}"
+iid="{$CARDKEEP_IID_WALLET}"
 
 # A host stores a card and reads it back through the installed libraries:
 # creating the wallet also creates both companions by their ProgIDs. The
@@ -77,23 +85,18 @@ cannot_create() { local out; out=$(card_output); grep -q '^no object: ' <<<"$out
 check "with the machine registration removed nothing of ours is registered" test -z "$(ours "$classes")"
 check "and a script cannot create the wallet" cannot_create
 
-msiexec /i /qn
-check "msiexec /i installs the package" test $? -eq 0
-for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
-  check "$dll is installed in Program Files" cmp -s "$bin/$dll" "$installed/$dll"
-done
-check "the class's server is the installed cardkeep.dll" \
-  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
-check "the class is apartment-threaded" \
-  test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" = Apartment
-check "the ProgID names the class" test "$(value "$classes\\cardkeep.clsWALLETA\\CLSID" '')" = "$clsid"
-check "the type library 9.0 is registered at the installed file" \
-  test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" '')" = "$progfiles\\cardkeep.dll"
-check "the interface is marshalled by the type library marshaler" \
-  test "$(value "$classes\\Interface\\$iid\\ProxyStubClsid32" '')" = '{00020424-0000-0000-C000-000000000046}'
-check "the interface names its type library version" test "$(value "$classes\\Interface\\$iid\\TypeLib" Version)" = 9.0
-check "the run-time companion's class points at the installed file" \
-  test "$(value "$classes\\CLSID\\{23F3DF47-9BB6-41B5-AC3E-D7F35C0A39EB}\\InprocServer32" '')" = "$progfiles\\KORVEX11.dll"
+install "$msi" "the package" "$bin" "$installed"
+has "the class's server is the installed cardkeep.dll" \
+  "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
+has "the class is apartment-threaded" "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
+has "the ProgID names the class" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
+has "the type library 9.0 is registered at the installed file" \
+  "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
+has "the interface is marshalled by the type library marshaler" \
+  "$classes\\Interface\\$iid\\ProxyStubClsid32" "" '{00020424-0000-0000-C000-000000000046}'
+has "the interface names its type library version" "$classes\\Interface\\$iid\\TypeLib" Version 9.0
+has "the run-time companion's class points at the installed file" \
+  "$classes\\CLSID\\{$KORVEX11_CLSID_RUNTIME}\\InprocServer32" "" "$progfiles\\KORVEX11.dll"
 check "a script stores and reads a card through the installed libraries" stores_card
 sealed() { # the card is in the file, and its information is not there in plain text
   local text
@@ -109,22 +112,18 @@ if [ $arch = x64 ]; then
   # The 32-bit package installs beside the 64-bit one: its files and its
   # classes land in the 32-bit views, and taking it away again leaves the
   # 64-bit installation working.
-  msiexec32 /i /qn
-  check "msiexec /i installs the 32-bit package beside the 64-bit one" test $? -eq 0
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
-    check "32-bit $dll is installed in Program Files (x86)" cmp -s "$root/build/win32/bin/$dll" "$installed32/$dll"
-  done
-  check "the 32-bit class's server is the 32-bit cardkeep.dll" \
-    test "$(value "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
-  check "the 32-bit type library is registered at the 32-bit file" \
-    test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')" = 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
-  check "the 64-bit class still points at the 64-bit file" \
-    test "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" = "$progfiles\\cardkeep.dll"
+  install "$msi32" "the 32-bit package beside the 64-bit one" "$CARDKEEP_ROOT/build/win32/bin" "$installed32"
+  has "the 32-bit class's server is the 32-bit cardkeep.dll" \
+    "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+  has "the 32-bit type library is registered at the 32-bit file" \
+    "$classes\\TypeLib\\$libid\\9.0\\0\\win32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+  has "the 64-bit class still points at the 64-bit file" \
+    "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
   # The filter below sees the 32-bit package's entries while it is installed.
   seen=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
   check "the 32-bit package's classes and interfaces are in the 32-bit view" \
     test "$(grep -ciE '^HKEY.*Wow6432Node\\(CLSID|Interface)' <<<"$seen")" -ge 6
-  msiexec32 /x /qn
+  msiexec "$msi32" /x /qn
   check "msiexec /x uninstalls the 32-bit package" test $? -eq 0
   check "the 32-bit install folder is gone" test ! -e "$installed32"
   # Wine shares the type library key between the two views (as Windows does):
@@ -133,8 +132,7 @@ if [ $arch = x64 ]; then
   [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
   check "nothing of the 32-bit package is left in the registry" test -z "$left"
   check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
-  check "the 64-bit type library path stays" \
-    test "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win64" '')" = "$progfiles\\cardkeep.dll"
+  has "the 64-bit type library path stays" "$classes\\TypeLib\\$libid\\9.0\\0\\win64" "" "$progfiles\\cardkeep.dll"
   check "the 64-bit installation still works" stores_card
 fi
 
@@ -145,13 +143,13 @@ fi
 rm -f "$installed/cardkeep.dll"
 "$WINE" reg delete "$classes\\cardkeep.clsWALLETA" /f </dev/null >/dev/null 2>&1
 check "the breakage took effect" cannot_create
-msiexec /i REINSTALL=ALL REINSTALLMODE=amus /qn
+msiexec "$msi" /i REINSTALL=ALL REINSTALLMODE=amus /qn
 check "a repair (REINSTALL=ALL REINSTALLMODE=amus) succeeds" test $? -eq 0
 check "the repair restores cardkeep.dll" cmp -s "$bin/cardkeep.dll" "$installed/cardkeep.dll"
-check "the repair restores the ProgID" test "$(value "$classes\\cardkeep.clsWALLETA\\CLSID" '')" = "$clsid"
+has "the repair restores the ProgID" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
 check "a script stores and reads a card after the repair" stores_card
 
-msiexec /x /qn
+msiexec "$msi" /x /qn
 check "msiexec /x uninstalls the package" test $? -eq 0
 check "the libraries are gone" test ! -e "$installed/KORVEX11.dll" -a ! -e "$installed/KORVEX10.dll" -a ! -e "$installed/cardkeep.dll"
 check "the install folder is gone" test ! -e "$installed"

@@ -3,14 +3,12 @@
 # and the robot answering the first-run message box, and checks its output.
 # Usage: run_example.sh EXAMPLE EXPECTED-LINE...
 set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/tools/wine-env.sh"
+source "$(dirname "$0")/../../tools/wine-env.sh"
 example=$1; shift
 name=$(basename "$example")
-work="$root/build/examples/$CARDKEEP_BITS/$name"
+work="$CARDKEEP_ROOT/build/examples/$CARDKEEP_BITS/$name"
 rm -rf "$work"
 mkdir -p "$work/root"
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 export QZENVSLOCALPRO=$(winpath "$work/root")
 
 "$WINE" "$CARDKEEP_WINBIN/cardkeep-robot.exe" --log "$(winpath "$work")\\robot.log" --timeout 120 \

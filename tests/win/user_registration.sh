@@ -24,8 +24,8 @@ check "cardkeep-register /user succeeds" test $? -eq 0
 user=$(ours 'HKCU\Software\Classes')
 check "the ProgID is registered for the user" grep -q 'HKEY_CURRENT_USER\\Software\\Classes\\cardkeep.clsWALLETA$' <<<"$user"
 check "the class's server is registered for the user" grep -qi 'InprocServer32' <<<"$(\
-  "$WINE" reg query 'HKCU\Software\Classes\CLSID\{5E1C3617-B9BD-4E6F-BEAF-6CDB5847416D}' /s </dev/null 2>/dev/null)"
-check "the type library is registered for the user" grep -qi 'TypeLib\\{716DC6BE' <<<"$user"
+  "$WINE" reg query "HKCU\\Software\\Classes\\CLSID\\{$CARDKEEP_CLSID_WALLET}" /s </dev/null 2>/dev/null)"
+check "the type library is registered for the user" grep -qi "TypeLib\\\\{$CARDKEEP_LIBID}" <<<"$user"
 # Wine writes the interface's 32-bit view under the machine's Wow6432Node
 # whatever the classes root is; nothing else may land there.
 machine=$(ours 'HKLM\Software\Classes' | grep -v 'Wow6432Node' | grep '^HKEY' || true)
