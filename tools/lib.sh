@@ -15,7 +15,7 @@ identity_names() { sed -n 's/^\([A-Z][A-Z0-9_]*\)=.*/\1/p' "$CARDKEEP_ROOT/ident
 # identity_guids: every GUID of identity.env, one a line.
 identity_guids() {
   local name
-  for name in $(identity_names); do [ "$name" = CARDKEEP_VERSION ] || echo "${!name}"; done
+  for name in $(identity_names); do [[ $name == *_VERSION ]] || echo "${!name}"; done
 }
 
 # A step's output kept in a log and shown only when the step fails: what a
