@@ -7,17 +7,7 @@
 #include <algorithm>
 
 namespace cardkeep::dialogs {
-namespace {
-
-VARIANT byReference(comkit::Variant& variable) {
-    VARIANT reference;
-    VariantInit(&reference);
-    reference.vt = VT_BYREF | VT_VARIANT;
-    reference.pvarVal = variable.get();
-    return reference;
-}
-
-}  // namespace
+using comkit::byRef;
 
 HRESULT readOpened(outside::LateBound& ini, std::wstring& plain) {
     comkit::Bstr sealed;
@@ -43,7 +33,7 @@ HRESULT enumerateNames(outside::LateBound& ini, const wchar_t* member, std::vect
     count.get()->vt = VT_I4;
     count.get()->lVal = 0;
     comkit::Variant ignored;
-    CK_RETURN_IF_FAILED(ini.call(member, {byReference(list), byReference(count)}, ignored));
+    CK_RETURN_IF_FAILED(ini.call(member, {byRef(list), byRef(count)}, ignored));
 
     comkit::Variant number;
     HRESULT hr = VariantChangeType(number.get(), count.get(), 0, VT_I4);

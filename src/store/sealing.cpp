@@ -10,12 +10,8 @@ comkit::Bstr run(const wchar_t* member, comkit::BstrRef sText, comkit::BstrRef s
     comkit::Bstr text;
     outside::LateBound& crypto = threadState().goCryptography;
     if (crypto) {
-        VARIANT flag;
-        VariantInit(&flag);
-        flag.vt = VT_BYREF | VT_BOOL;
-        flag.pboolVal = &bFlag;
         comkit::Variant result;
-        if (SUCCEEDED(crypto.call(member, {sText.argument(), sKey.argument(), flag}, result)))
+        if (SUCCEEDED(crypto.call(member, {sText.argument(), sKey.argument(), comkit::byRef(bFlag)}, result)))
             comkit::toText(*result.get(), text);
     }
     // The failure is absorbed here and must not surface later as the error
