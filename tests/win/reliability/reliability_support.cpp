@@ -1,5 +1,5 @@
-// The suite's helpers, its summary table and its entry point, which also
-// starts the child processes the crash and concurrency scenarios spawn.
+// The suite's shared helpers: the wallet's calls, wallet files and their
+// listing, and the tally behind the summary table.
 #include "reliability.h"
 
 #include <cstdio>
@@ -36,26 +36,10 @@ HRESULT Wallet::get(const std::wstring& pocket, const std::wstring& card, std::w
     return hr;
 }
 
-CallerError callerError(IUnknown* object) {
-    CallerError e;
-    ComPtr<ISupportErrorInfo> support;
-    if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.GetAddressOf()))) ||
-        support->InterfaceSupportsErrorInfo(IID__clsWALLETA) != S_OK)
-        return e;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    Bstr source, description;
-    info->GetSource(source.put());
-    info->GetDescription(description.put());
-    e.source = source.view();
-    e.description = description.view();
-    return e;
-}
-
 void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention) {
     EXPECT_TRUE(FAILED(hr)) << "reported as success: 0x" << std::hex << hr;
     if (!FAILED(hr)) return;
-    const CallerError e = callerError(object);
+    const comkit::ErrorText e = hostError(object, IID__clsWALLETA);
     EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
     EXPECT_FALSE(e.description.empty()) << "a failure without a description";
     if (!mention.empty()) {
@@ -98,17 +82,9 @@ void prepareWallet(const std::wstring& file) {
 
 namespace {
 
-VARIANT byRef(Variant& v) {
-    VARIANT r;
-    VariantInit(&r);
-    r.vt = VT_BYREF | VT_VARIANT;
-    r.pvarVal = v.get();
-    return r;
-}
-
 bool names(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& out) {
     Variant list, count, result;
-    if (FAILED(ini.call(member, {byRef(list), byRef(count)}, result))) return false;
+    if (FAILED(ini.call(member, {comkit::byRef(list), comkit::byRef(count)}, result))) return false;
     if (list.vt() != (VT_ARRAY | VT_VARIANT)) return false;
     LONG upper = 0;
     SafeArrayGetUBound(list.get()->parray, 1, &upper);
@@ -156,19 +132,6 @@ int failedParts() {
     return failed;
 }
 
-// Prints the rows of the scenarios this process ran, after the last test.
-class Summary : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::lock_guard<std::mutex> guard(g_tallyLock);
-        if (rows().empty()) return;
-        std::printf("\n%-44s %6s %9s %11s\n", "Scenario", "Runs", "Failures", "Cards lost");
-        for (const auto& [name, t] : rows())
-            std::printf("%-44s %6d %9d %11lld\n", name.c_str(), t.runs, t.failures, t.cardsLost);
-        std::fflush(stdout);
-    }
-};
-
 }  // namespace
 
 Tally& tally(const std::string& scenario) {
@@ -179,6 +142,15 @@ Tally& tally(const std::string& scenario) {
     return rows().back().second;
 }
 
+void printSummary() {
+    std::lock_guard<std::mutex> guard(g_tallyLock);
+    if (rows().empty()) return;
+    std::printf("\n%-44s %6s %9s %11s\n", "Scenario", "Runs", "Failures", "Cards lost");
+    for (const auto& [name, t] : rows())
+        std::printf("%-44s %6d %9d %11lld\n", name.c_str(), t.runs, t.failures, t.cardsLost);
+    std::fflush(stdout);
+}
+
 Counted::Counted(const std::string& scenario) : tally_(tally(scenario)), failedBefore_(failedParts()) {}
 
 Counted::~Counted() {
@@ -187,27 +159,4 @@ Counted::~Counted() {
     if (failedParts() > failedBefore_) ++tally_.failures;
 }
 
-std::wstring narrowToWide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-    return out;
-}
-
 }  // namespace reliability
-
-int wmain(int argc, wchar_t** argv) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int rc = -1;
-    if (argc >= 2 && std::wstring(argv[1]) == L"--crash-writer") rc = reliability::crashWriterChild(argc - 2, argv + 2);
-    else if (argc >= 2 && std::wstring(argv[1]) == L"--store") rc = reliability::storeChild(argc - 2, argv + 2);
-    else if (argc >= 2 && std::wstring(argv[1]) == L"--reader") rc = reliability::readerChild(argc - 2, argv + 2);
-    else {
-        ::testing::InitGoogleTest(&argc, argv);
-        ::testing::AddGlobalTestEnvironment(new reliability::Summary);
-        rc = RUN_ALL_TESTS();
-    }
-    CoUninitialize();
-    return rc;
-}
