@@ -10,6 +10,7 @@
 //   add      one durable write adding a key to an existing section
 // Figures are per operation in microseconds; the table goes to stdout, the
 // CSV (size,op,median_us,p95_us,n) to FILE.
+#include "bench_checks.h"
 #include "bench_figures.h"
 #include "com_types.h"
 #include "late_bound.h"
@@ -22,6 +23,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+const char kBenchName[] = "ini_bench";
 
 namespace {
 
@@ -70,31 +73,6 @@ bool writeWallet(const std::wstring& path, long long keys, unsigned seed) {
         text += keyName(k) + L"=" + expectedValue(k, seed) + L"\r\n";
     }
     return writeUtf16File(path, text);
-}
-
-std::string narrow(std::wstring_view s) {
-    std::string out;
-    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::wstring lastError() {
-    comkit::ComPtr<IErrorInfo> info;
-    comkit::Bstr description;
-    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(description.put());
-    return std::wstring(description.view());
-}
-
-// One bench failure ends the run: figures from a component that does not
-// do its job are worth nothing.
-[[noreturn]] void die(const std::string& what, HRESULT hr) {
-    fprintf(stderr, "ini_bench: %s failed (0x%08lX) %s\n", what.c_str(), static_cast<unsigned long>(hr),
-            narrow(lastError()).c_str());
-    exit(1);
-}
-
-void check(HRESULT hr, const std::string& what) {
-    if (FAILED(hr)) die(what, hr);
 }
 
 LateBound open(const std::wstring& path) {

@@ -13,6 +13,7 @@
 // CSV (size,op,median_us,p95_us,n) to FILE. Operations measured by the
 // profile functions are named profile_<op>; part_<what> rows split a
 // wallet operation into its pieces, to read the figures, not to compare.
+#include "bench_checks.h"
 #include "bench_figures.h"
 #include "cardkeep_h.h"
 #include "com_types.h"
@@ -26,6 +27,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+const char kBenchName[] = "wallet_bench";
 
 namespace {
 
@@ -44,31 +47,6 @@ constexpr LONG kMajor = 1;
 constexpr LONG kMinor = 0;
 constexpr const wchar_t* kWalletKey = L"kbTorVan";
 
-std::string narrow(std::wstring_view s) {
-    std::string out;
-    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::wstring lastError() {
-    ComPtr<IErrorInfo> info;
-    Bstr description;
-    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(description.put());
-    return std::wstring(description.view());
-}
-
-// Figures from a component that does not do its job are worth nothing: the
-// first failure ends the run.
-[[noreturn]] void die(const std::string& what, HRESULT hr) {
-    fprintf(stderr, "wallet_bench: %s failed (0x%08lX) %s\n", what.c_str(), static_cast<unsigned long>(hr),
-            narrow(lastError()).c_str());
-    exit(1);
-}
-
-void check(HRESULT hr, const std::string& what) {
-    if (FAILED(hr)) die(what, hr);
-}
-
 // Names and texts that wallet_bench.vbs computes the same way.
 std::wstring pocketName(long long card) {
     wchar_t name[32];
@@ -81,6 +59,15 @@ std::wstring cardName(long long card) {
     return name;
 }
 std::wstring information(long long card) { return L"information of card " + std::to_wstring(card); }
+
+// A call of the cryptography component as the wallet makes it: the text
+// and the wallet's key as string variables by reference, the flag set.
+HRESULT cryptoCall(LateBound& crypto, const wchar_t* member, const std::wstring& input, Variant& result) {
+    Bstr text(input), key(kWalletKey);
+    VARIANT_BOOL flag = VARIANT_TRUE;
+    return crypto.call(member, {comkit::BstrRef(text).argument(), comkit::BstrRef(key).argument(), comkit::byRef(flag)},
+                       result);
+}
 
 // The host application object: the four members the wallet asks for.
 class Host final : public IDispatch {
@@ -142,18 +129,8 @@ public:
         crypto_ = LateBound(std::move(object));
     }
     std::wstring seal(const std::wstring& plain) {
-        Bstr text(plain), key(kWalletKey);
-        BSTR textVariable = text.get(), keyVariable = key.get();
-        VARIANT_BOOL flag = VARIANT_TRUE;
-        VARIANT a, b, c;
-        a.vt = VT_BYREF | VT_BSTR;
-        a.pbstrVal = &textVariable;
-        b.vt = VT_BYREF | VT_BSTR;
-        b.pbstrVal = &keyVariable;
-        c.vt = VT_BYREF | VT_BOOL;
-        c.pboolVal = &flag;
         Variant result;
-        check(crypto_.call(L"Encrypt", {a, b, c}, result), "sealing a card");
+        check(cryptoCall(crypto_, L"Encrypt", plain, result), "sealing a card");
         if (result.vt() != VT_BSTR) die("sealing a card (not text)", E_UNEXPECTED);
         return std::wstring(result.get()->bstrVal, SysStringLen(result.get()->bstrVal));
     }
@@ -334,23 +311,25 @@ private:
         samples.clear();
         for (int i = 0; i < kGetWarmup + kGets; ++i) {
             const long long k = anyCard_(random_);
-            Bstr text(sealed_[static_cast<size_t>(k)]), key(kWalletKey);
-            BSTR textVariable = text.get(), keyVariable = key.get();
-            VARIANT_BOOL flag = VARIANT_TRUE;
-            VARIANT a, b, c;
-            a.vt = VT_BYREF | VT_BSTR;
-            a.pbstrVal = &textVariable;
-            b.vt = VT_BYREF | VT_BSTR;
-            b.pbstrVal = &keyVariable;
-            c.vt = VT_BYREF | VT_BOOL;
-            c.pboolVal = &flag;
             Variant result;
             const long long t0 = clock_.now();
-            check(crypto.call(L"Decrypt", {a, b, c}, result), "Decrypt");
+            check(cryptoCall(crypto, L"Decrypt", sealed_[static_cast<size_t>(k)], result), "Decrypt");
             const double us = clock_.micros(t0, clock_.now());
             if (i >= kGetWarmup) samples.push_back(us);
         }
         figures.push_back(summarise(cards_, "part_decrypt", std::move(samples)));
+    }
+
+    // One durable SetCard, timed; the run ends unless it stored the card.
+    double timedSetCard(_clsWALLETA* wallet, const Bstr& pocket, const Bstr& card, const Bstr& info,
+                        const std::string& what) {
+        BSTR p = pocket.get(), c = card.get(), n = info.get();
+        LONG ok = 0;
+        const long long t0 = clock_.now();
+        check(wallet->SetCard(&p, &c, &n, &ok), what);
+        const double us = clock_.micros(t0, clock_.now());
+        if (ok != 1) die(what + " (result not 1)", E_FAIL);
+        return us;
     }
 
     void replaces(_clsWALLETA* wallet, std::vector<Figure>& figures) {
@@ -359,12 +338,7 @@ private:
         for (int i = 0; i < writes; ++i) {
             const long long k = anyCard_(random_);
             Bstr pocket(pocketName(k)), card(cardName(k)), info(L"replaced information " + std::to_wstring(i));
-            BSTR p = pocket.get(), c = card.get(), n = info.get();
-            LONG ok = 0;
-            const long long t0 = clock_.now();
-            check(wallet->SetCard(&p, &c, &n, &ok), "SetCard replacing a card");
-            samples.push_back(clock_.micros(t0, clock_.now()));
-            if (ok != 1) die("SetCard replacing a card (result not 1)", E_FAIL);
+            samples.push_back(timedSetCard(wallet, pocket, card, info, "SetCard replacing a card"));
             lastReplaced_ = k;
             lastReplacedText_ = std::wstring(info.view());
         }
@@ -426,12 +400,7 @@ private:
         for (int i = 0; i < writes; ++i) {
             const long long k = anyCard_(random_);
             Bstr pocket(pocketName(k)), card(L"extra" + std::to_wstring(i)), info(information(cards_ + i));
-            BSTR p = pocket.get(), c = card.get(), n = info.get();
-            LONG ok = 0;
-            const long long t0 = clock_.now();
-            check(wallet->SetCard(&p, &c, &n, &ok), "SetCard adding a card");
-            samples.push_back(clock_.micros(t0, clock_.now()));
-            if (ok != 1) die("SetCard adding a card (result not 1)", E_FAIL);
+            samples.push_back(timedSetCard(wallet, pocket, card, info, "SetCard adding a card"));
             lastAddedPocket_ = std::wstring(pocket.view());
             lastAddedCard_ = std::wstring(card.view());
             lastAddedText_ = std::wstring(info.view());
@@ -479,14 +448,8 @@ private:
         const int n = listsFor(cards_);
 
         const auto enumerate = [&](const wchar_t* member) {
-            Variant list, count;
-            VARIANT a, b;
-            a.vt = VT_BYREF | VT_VARIANT;
-            a.pvarVal = list.get();
-            b.vt = VT_BYREF | VT_VARIANT;
-            b.pvarVal = count.get();
-            Variant result;
-            check(ini.call(member, {a, b}, result), narrow(member));
+            Variant list, count, result;
+            check(ini.call(member, {comkit::byRef(list), comkit::byRef(count)}, result), narrow(member));
             return countOf(*count.get());
         };
 

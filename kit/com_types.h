@@ -138,6 +138,25 @@ private:
     VARIANT v_;
 };
 
+// A caller's variable handed to a late-bound call by reference, as a script
+// passes its variables (VT_BYREF|VT_VARIANT) or a flag (VT_BYREF|VT_BOOL);
+// strings go as BstrRef::argument(). The argument only points at the
+// variable: what the callee leaves there stays its owner's to free.
+inline VARIANT byRef(Variant& variable) {
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_VARIANT;
+    reference.pvarVal = variable.get();
+    return reference;
+}
+inline VARIANT byRef(VARIANT_BOOL& flag) {
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_BOOL;
+    reference.pboolVal = &flag;
+    return reference;
+}
+
 // Converts any scalar variant (through references) to text, the way
 // automation callers convert results to strings.
 HRESULT toText(const VARIANT& value, Bstr& text);

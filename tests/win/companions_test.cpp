@@ -6,19 +6,12 @@
 
 #include <random>
 
+using comkit::byRef;
 using comkit::Variant;
 using outside::LateBound;
 using namespace testsupport;
 
 namespace {
-
-VARIANT byRef(Variant& v) {
-    VARIANT r;
-    VariantInit(&r);
-    r.vt = VT_BYREF | VT_VARIANT;
-    r.pvarVal = v.get();
-    return r;
-}
 
 // The INI component used as one cursor, as the wallet uses it.
 struct Ini {
@@ -371,17 +364,9 @@ struct Crypto {
                 const std::wstring& key = L"kbTorVan", bool flag = true) {
         comkit::Bstr text(input), keyText(key);
         VARIANT_BOOL truth = flag ? VARIANT_TRUE : VARIANT_FALSE;
-        VARIANT a, b, c;
-        a.vt = VT_BYREF | VT_BSTR;
-        a.pbstrVal = text.put();
-        *a.pbstrVal = SysAllocStringLen(input.data(), static_cast<UINT>(input.size()));
-        b.vt = VT_BYREF | VT_BSTR;
-        b.pbstrVal = keyText.put();
-        *b.pbstrVal = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
-        c.vt = VT_BYREF | VT_BOOL;
-        c.pboolVal = &truth;
         Variant result;
-        const HRESULT hr = o.call(member, {a, b, c}, result);
+        const HRESULT hr =
+            o.call(member, {comkit::BstrRef(text).argument(), comkit::BstrRef(keyText).argument(), byRef(truth)}, result);
         output = SUCCEEDED(hr) ? text_of(result) : L"";
         return hr;
     }

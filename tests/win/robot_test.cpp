@@ -2,6 +2,7 @@
 // that must find this process's message boxes, log them and press the
 // button it was told to press.
 #include "support/test_support.h"
+#include "ui_robot.h"
 
 #include <string>
 #include <thread>
@@ -11,60 +12,44 @@ using testsupport::TempDir;
 
 namespace {
 
-std::wstring binFolder() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, n);
-    return path.substr(0, path.find_last_of(L"\\/"));
-}
-
 // The robot as a child process, watching once constructed; asked to stop
 // and waited for when it goes out of scope.
 class Robot {
 public:
-    Robot(const TempDir& folder, const std::wstring& arguments) : log_(folder.file(L"robot.log")) {
-        std::wstring command =
-            L"\"" + binFolder() + L"\\cardkeep-robot.exe\" --log \"" + log_ + L"\" --timeout 120 " + arguments;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            CloseHandle(info.hThread);
-            process_ = info.hProcess;
-            // The log appears when the robot starts watching; a stop file
-            // written before that would count as left over from another run.
+    Robot(const TempDir& folder, const std::wstring& arguments)
+        : log_(folder.file(L"robot.log")),
+          process_(testsupport::startProcess(L"\"" + testsupport::programFolder() + L"\\cardkeep-robot.exe\" --log \"" +
+                                             log_ + L"\" --timeout 120 " + arguments)) {
+        // The log appears when the robot starts watching; a stop file
+        // written before that would count as left over from another run.
+        if (started())
             for (int i = 0; i < 3000 && !testsupport::fileExists(log_); ++i)
-                if (WaitForSingleObject(process_, 10) == WAIT_OBJECT_0) break;
-        } else {
-            ADD_FAILURE() << "the robot cannot be started, error " << GetLastError();
-        }
+                if (WaitForSingleObject(process_.get(), 10) == WAIT_OBJECT_0) break;
     }
     ~Robot() {
-        if (!process_) return;
+        if (!started()) return;
         stop();
-        if (WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
-        CloseHandle(process_);
+        if (WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 99);
     }
     Robot(const Robot&) = delete;
     Robot& operator=(const Robot&) = delete;
 
-    bool started() const { return process_ != nullptr; }
+    bool started() const { return process_.valid(); }
     const std::wstring& log() const { return log_; }
     void stop() const {
-        HANDLE f = CreateFileW((log_ + L".stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        comkit::UniqueHandle(CreateFileW((log_ + L".stop").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     // The exit code once the robot ended by itself, or -1 while it still runs.
     long exitCodeWithin(DWORD ms) const {
-        if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return -1;
+        if (WaitForSingleObject(process_.get(), ms) != WAIT_OBJECT_0) return -1;
         DWORD code = 0;
-        GetExitCodeProcess(process_, &code);
+        GetExitCodeProcess(process_.get(), &code);
         return static_cast<long>(code);
     }
 
 private:
     std::wstring log_;
-    HANDLE process_ = nullptr;
+    comkit::UniqueHandle process_;
 };
 
 // If the robot never answers, the box would block the test until CTest's
@@ -73,19 +58,19 @@ class HangGuard {
 public:
     explicit HangGuard(const wchar_t* title) : title_(title), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_ = std::thread([this] {
-            if (WaitForSingleObject(done_, 60000) == WAIT_OBJECT_0) return;
-            if (HWND box = FindWindowW(L"#32770", title_.c_str())) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            if (WaitForSingleObject(done_.get(), 60000) == WAIT_OBJECT_0) return;
+            if (HWND box = uirobot::find(uirobot::Match{title_.c_str(), uirobot::Kind::messageBox}))
+                PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
         });
     }
     ~HangGuard() {
-        SetEvent(done_);
+        SetEvent(done_.get());
         thread_.join();
-        CloseHandle(done_);
     }
 
 private:
     std::wstring title_;
-    HANDLE done_;
+    comkit::UniqueHandle done_;
     std::thread thread_;
 };
 

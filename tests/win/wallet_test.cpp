@@ -3,7 +3,7 @@
 // arguments, script-style references), with a host object of the test's
 // own and a robot answering the message boxes.
 #include "cardkeep_h.h"
-#include "support/box_robot.h"
+#include "ui_robot.h"
 #include "support/fake_host.h"
 #include "support/free_once_spy.h"
 #include "support/stand_in_sealer.h"
@@ -15,6 +15,7 @@ using comkit::Bstr;
 using comkit::ComPtr;
 using comkit::Variant;
 using namespace testsupport;
+using uirobot::BoxRobot;
 
 namespace {
 
@@ -37,23 +38,7 @@ std::wstring property(_clsWALLETA* w, HRESULT (STDMETHODCALLTYPE _clsWALLETA::*g
 }
 
 // The wallet's error object as a host sees it after a failed call.
-struct HostError {
-    std::wstring source, description;
-};
-HostError lastError(IUnknown* object) {
-    ComPtr<ISupportErrorInfo> support;
-    EXPECT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.GetAddressOf())));
-    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID__clsWALLETA));
-    ComPtr<IErrorInfo> info;
-    HostError e;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    Bstr source, description;
-    info->GetSource(source.put());
-    info->GetDescription(description.put());
-    e.source = source.view();
-    e.description = description.view();
-    return e;
-}
+comkit::ErrorText lastError(IUnknown* object) { return hostError(object, IID__clsWALLETA); }
 
 class WalletTest : public ::testing::Test {
 protected:
@@ -170,7 +155,7 @@ TEST_F(WalletTest, AMissingRootFailsWithTheFirstPropertiesAlreadySet) {
     BoxRobot robot;
     const HRESULT hr = attach(w.Get(), host.Get());
     EXPECT_TRUE(FAILED(hr));
-    const HostError e = lastError(w.Get());
+    const comkit::ErrorText e = lastError(w.Get());
     EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
     EXPECT_NE(std::wstring::npos, e.description.find(L"cannot be created")) << narrow(e.description);
     std::wstring lower = dir.path() + L"\\not there";
@@ -393,10 +378,7 @@ TEST_F(InitialisedWallet, LateBoundCallsBindByNameAndOrder) {
 
     // A script passes its variables as references to variants.
     Variant scriptPocket = Variant::text(L"Named pocket"), scriptCard = Variant::text(L"named card");
-    VARIANT refs[2];
-    refs[0].vt = refs[1].vt = VT_BYREF | VT_VARIANT;
-    refs[0].pvarVal = scriptCard.get();
-    refs[1].pvarVal = scriptPocket.get();
+    VARIANT refs[2] = {comkit::byRef(scriptCard), comkit::byRef(scriptPocket)};
     DISPPARAMS positional{refs, nullptr, 2, 0};
     LPOLESTR getName[] = {const_cast<LPOLESTR>(L"GetCard")};
     DISPID getId = 0;
@@ -492,7 +474,7 @@ TEST_F(WalletTest, HostNamesThatWouldLeaveTheirPlaceAreRefusedAndNothingIsMade) 
         auto bad = FakeHost::make(c.product, c.title, 1, 0);
         BoxRobot robot;
         EXPECT_TRUE(FAILED(attach(w.Get(), bad.Get())));
-        const HostError e = lastError(w.Get());
+        const comkit::ErrorText e = lastError(w.Get());
         EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
         EXPECT_NE(std::wstring::npos, e.description.find(c.member)) << narrow(e.description);
         EXPECT_EQ(L"", property(w.Get(), &_clsWALLETA::get_WalletPath));
@@ -527,7 +509,7 @@ TEST_F(WalletTest, AnExceptionInAMemberComesBackAsAStatus) {
         HRESULT hr = S_OK;
         EXPECT_EQ(L"", getCard(w.Get(), L"P", L"c", &hr));
         EXPECT_EQ(status, hr);
-        const HostError e = lastError(w.Get());
+        const comkit::ErrorText e = lastError(w.Get());
         EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
         EXPECT_FALSE(e.description.empty());
         if (status == E_OUTOFMEMORY) {
@@ -569,11 +551,3 @@ TEST_F(WalletTest, StringsTheCryptographyComponentReplacesAreFreedOnce) {
 }
 
 }  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

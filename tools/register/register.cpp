@@ -7,6 +7,8 @@
 // Per-user registration redirects the classes root to the user's own
 // classes key while each DLL registers itself, so the DLLs need no export
 // beyond the standard four.
+#include "com_error.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -27,22 +29,11 @@ std::wstring folderOfThisProgram() {
     return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
+// The DLL's own description, when it recorded one, says more than the
+// system's text for the code.
 std::wstring describe(HRESULT hr) {
-    wchar_t* buffer = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = buffer ? buffer : L"";
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-    // The DLL's own description, when it recorded one, says more.
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK && info) {
-        BSTR description = nullptr;
-        if (SUCCEEDED(info->GetDescription(&description)) && description && *description) text = description;
-        SysFreeString(description);
-        info->Release();
-    }
-    return text;
+    const std::wstring own = comkit::takeErrorInfo().description;
+    return own.empty() ? comkit::describe(hr) : own;
 }
 
 HRESULT runEntry(const std::wstring& path, bool unregister) {

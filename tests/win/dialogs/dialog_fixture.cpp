@@ -1,12 +1,13 @@
 #include "dialog_fixture.h"
 
-#include "support/box_robot.h"
+#include "ui_robot.h"
 #include "support/stand_in_sealer.h"
 
 #include <thread>
 
 using comkit::Bstr;
 using comkit::Variant;
+using testsupport::errorDescription;
 using testsupport::narrow;
 
 namespace dialogtest {
@@ -111,9 +112,9 @@ void DialogTest::SetUp() {
     SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
     const HRESULT hr = CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
                                         reinterpret_cast<void**>(wallet.GetAddressOf()));
-    ASSERT_EQ(S_OK, hr) << narrow(testsupport::errorDescription());
-    testsupport::BoxRobot notices;  // the first run's missing-file notice
-    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(testsupport::errorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
+    uirobot::BoxRobot notices;  // the first run's missing-file notice
+    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(errorDescription());
 }
 
 void DialogTest::TearDown() {
@@ -181,6 +182,10 @@ void DialogTest::expectDialogFrame(HWND dialog) {
     expectHostBlocked(dialog);
 }
 
+void DialogTest::expectTexts(HWND dialog, std::initializer_list<std::pair<int, const wchar_t*>> texts) {
+    for (const auto& [id, text] : texts) EXPECT_EQ(text, DialogRobot::text(control(dialog, id))) << "control " << id;
+}
+
 void DialogTest::confirmOk(DialogRobot& robot, HWND okButton, int answer) {
     robot.press(okButton);
     HWND box = robot.waitBox(L"Sure...");
@@ -226,7 +231,7 @@ void DialogTest::writeSealed(const std::wstring& key, const std::wstring& plain)
     ASSERT_EQ(S_OK, ini.assign(L"Value", *sealed.get()));
 }
 
-void DialogTest::reinitialise() { ASSERT_EQ(S_OK, wallet->InitialiseWallet()) << narrow(lastErrorDescription()); }
+void DialogTest::reinitialise() { ASSERT_EQ(S_OK, wallet->InitialiseWallet()) << narrow(errorDescription()); }
 
 void DialogTest::useSealer(IClassFactory* sealer) {
     wallet.Reset();
@@ -235,7 +240,7 @@ void DialogTest::useSealer(IClassFactory* sealer) {
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
                                          reinterpret_cast<void**>(wallet.GetAddressOf())));
     }
-    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, wallet->putref_AppObject(host.Get())) << narrow(errorDescription());
 }
 
 // The strings are the host's variables, which the cryptography component
@@ -252,16 +257,10 @@ HRESULT DialogTest::changePassword(const std::wstring& password, const std::wstr
     return wallet->ChangePassword(&o.get()->bstrVal, &n.get()->bstrVal, &h.get()->bstrVal, result.put());
 }
 
-std::wstring DialogTest::lastErrorDescription() { return testsupport::errorDescription(); }
-
-std::wstring DialogTest::lastErrorSource() {
-    comkit::ComPtr<IErrorInfo> info;
-    Bstr source;
-    if (GetErrorInfo(0, &info) == S_OK && info) {
-        info->GetSource(source.put());
-        SetErrorInfo(0, info.Get());  // left for lastErrorDescription
-    }
-    return std::wstring(source.view());
+void DialogTest::expectWalletFileError() {
+    const comkit::ErrorText error = comkit::takeErrorInfo();
+    EXPECT_EQ(L"cardkeep.clsWALLETA", error.source);
+    EXPECT_NE(std::wstring::npos, error.description.find(L"wallet.cdw")) << narrow(error.description);
 }
 
 }  // namespace dialogtest

@@ -9,6 +9,7 @@
 #include "support/test_support.h"
 
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <string>
 
@@ -88,6 +89,9 @@ protected:
     // by a hidden window that is not the host's, so it has no task-bar button.
     void expectDialogFrame(HWND dialog);
 
+    // Each control of the dialog shows exactly its text.
+    void expectTexts(HWND dialog, std::initializer_list<std::pair<int, const wchar_t*>> texts);
+
     // Presses OK and answers the confirmation, checking how it looks.
     void confirmOk(DialogRobot& robot, HWND okButton, int answer);
 
@@ -108,14 +112,14 @@ protected:
     HRESULT setCard(const std::wstring& pocket, const std::wstring& card, const std::wstring& information);
     HRESULT changePassword(const std::wstring& password, const std::wstring& hint);
 
-    // The host's view of the last failure.
-    std::wstring lastErrorDescription();
-    std::wstring lastErrorSource();
+    // The host's view of the last failure: the wallet could not reach its
+    // file, and says which.
+    void expectWalletFileError();
 
     testsupport::TempDir dir{L"dialogs"};
     comkit::ComPtr<testsupport::FakeHost> host = testsupport::FakeHost::make(L"Ledger", L"LedgerPro", 3, 10);
     comkit::ComPtr<_clsWALLETA> wallet;
-    UiProbe probe;
+    uirobot::QueueProbe probe;
     HostWindow hostWindow;
 };
 

@@ -1,15 +1,13 @@
-// Drives this process's dialogs from a second thread the way a user would:
-// finds a window by its caption, moves the focus as the keyboard does, types
-// with key messages posted to the focused control (so they pass through the
-// dialog manager and the controls' own handling), presses buttons, answers
-// message boxes, and reads back what the controls show.
-//
-// Posted messages are handled in order by the thread that shows the dialog;
-// sync() waits until everything posted so far has been handled there, by
-// posting one more message to a window of the probe on that thread.
+// Drives this process's dialogs from a second thread the way a user would,
+// on the robot library: finds a window by its caption, moves the focus as
+// the keyboard does, types with key messages posted to the focused control
+// (so they pass through the dialog manager and the controls' own handling),
+// presses buttons, answers message boxes, and reads back what the controls
+// show. Each step waits until the dialog's thread has handled it; a step
+// that cannot be taken fails the test.
 #pragma once
 
-#include <windows.h>
+#include "ui_robot.h"
 
 #include <atomic>
 #include <string>
@@ -18,28 +16,12 @@
 
 namespace dialogtest {
 
-// Lives on the thread that will show the dialogs.
-class UiProbe {
-public:
-    UiProbe();
-    ~UiProbe();
-    UiProbe(const UiProbe&) = delete;
-    UiProbe& operator=(const UiProbe&) = delete;
-    HWND window() const { return window_; }
-    HANDLE reached() const { return reached_; }
-    DWORD thread() const { return thread_; }
-
-private:
-    HWND window_ = nullptr;
-    HANDLE reached_ = nullptr;
-    DWORD thread_ = 0;
-};
-
 class DialogRobot {
 public:
-    // uiDone turns true once the call that shows the dialog has returned:
-    // every wait then gives up at once.
-    DialogRobot(const UiProbe& probe, const std::atomic<bool>& uiDone);
+    // probe lives on the thread that shows the dialogs; uiDone turns true
+    // once the call that shows the dialog has returned: every wait then
+    // gives up at once.
+    DialogRobot(uirobot::QueueProbe& probe, const std::atomic<bool>& uiDone);
 
     // A visible dialog of this process with exactly this caption.
     HWND waitDialog(const std::wstring& caption);
@@ -56,7 +38,7 @@ public:
 
     // The keyboard's way to a control: as Tab or an access key moves it.
     void focus(HWND dialog, HWND control);
-    HWND focused() const;
+    HWND focused() const { return probe_.focused(); }
     // Characters, each as one WM_CHAR to the focused control.
     void type(const std::wstring& text);
     // A key going down and up at the focused control; with shift or ctrl,
@@ -71,20 +53,19 @@ public:
     void closeBox(HWND dialog);
 
     static std::wstring text(HWND window);
-    static std::wstring boxText(HWND box);
-    static std::pair<DWORD, DWORD> selection(HWND edit);
-    static std::vector<std::wstring> entries(HWND combo);
-    static HWND comboEdit(HWND combo);
+    static std::wstring boxText(HWND box) { return uirobot::boxText(box); }
+    static std::pair<DWORD, DWORD> selection(HWND edit) { return uirobot::selection(edit); }
+    static std::vector<std::wstring> entries(HWND combo) { return uirobot::entries(combo); }
+    static HWND comboEdit(HWND combo) { return uirobot::comboEdit(combo); }
 
     // Closes whatever this process still shows, until the call returns;
     // returns how many windows it had to close.
     int cleanUp();
 
 private:
-    bool wait(HWND (*find)(const std::wstring&), const std::wstring& name, HWND& found);
     bool post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    const UiProbe& probe_;
+    uirobot::QueueProbe& probe_;
     const std::atomic<bool>& uiDone_;
 };
 

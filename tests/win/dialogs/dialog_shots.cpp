@@ -69,22 +69,6 @@ HRESULT setCard(_clsWALLETA* w, const wchar_t* pocket, const wchar_t* card, cons
     return w->SetCard(&a, &b, &d, &result);
 }
 
-// Answers the first-run notice while the wallet is opened.
-struct NoticeAnswerer {
-    std::atomic<bool> stop{false};
-    std::thread thread{[this] {
-        while (!stop) {
-            HWND box = FindWindowW(L"#32770", L"Invalid Wallet");
-            if (box && IsWindowVisible(box)) PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-            Sleep(20);
-        }
-    }};
-    ~NoticeAnswerer() {
-        stop = true;
-        thread.join();
-    }
-};
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -107,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         auto host = testsupport::FakeHost::make(L"Sample Ledger", L"Ledger Pro", 2, 1);
         {
-            NoticeAnswerer notices;
+            uirobot::BoxRobot notices;  // the first run's missing-file notice
             hr = wallet->putref_AppObject(host.Get());
         }
         Bstr path;
@@ -128,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
             return 3;
         }
 
-        dialogtest::UiProbe probe;
+        uirobot::QueueProbe probe;
         struct Shot {
             const wchar_t* name;
             const wchar_t* caption;

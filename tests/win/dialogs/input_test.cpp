@@ -3,6 +3,8 @@
 // sent to the combo box's edit control through the same subclass the
 // dialogs put on it.
 #include "common.h"
+#include "ui_robot.h"
+#include "platform_text.h"
 #include "window_guards.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +16,8 @@
 using cardkeep::Common::ComboAutoComplete;
 using cardkeep::Common::SelectActiveControlText;
 using cardkeep::dialogs::WindowSubclass;
+using comkit::windowText;
+using uirobot::selection;
 
 namespace {
 
@@ -27,16 +31,10 @@ struct Choice {
 };
 std::vector<Choice> g_choices;
 
-std::wstring textOf(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 LRESULT CALLBACK parentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND && HIWORD(wParam) == CBN_SELCHANGE) {
         HWND combo = reinterpret_cast<HWND>(lParam);
-        g_choices.push_back({LOWORD(wParam), SendMessageW(combo, CB_GETCURSEL, 0, 0), textOf(combo)});
+        g_choices.push_back({LOWORD(wParam), SendMessageW(combo, CB_GETCURSEL, 0, 0), windowText(combo)});
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -76,10 +74,10 @@ protected:
             SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Savings"));
             SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"bank"));
         }
-        comboEdit = editOf(combo);
+        comboEdit = uirobot::comboEdit(combo);
         ASSERT_NE(nullptr, comboEdit);
         subclass = std::make_unique<WindowSubclass>(comboEdit, typeAheadProc, 1, 0);
-        emptySubclass = std::make_unique<WindowSubclass>(editOf(emptyCombo), typeAheadProc, 1, 0);
+        emptySubclass = std::make_unique<WindowSubclass>(uirobot::comboEdit(emptyCombo), typeAheadProc, 1, 0);
         SetForegroundWindow(parent);
         g_choices.clear();
     }
@@ -95,23 +93,13 @@ protected:
         EXPECT_NE(nullptr, c);
         return c;
     }
-    static HWND editOf(HWND box) {
-        COMBOBOXINFO info{};
-        info.cbSize = sizeof info;
-        return GetComboBoxInfo(box, &info) ? info.hwndItem : nullptr;
-    }
-    static std::pair<DWORD, DWORD> selection(HWND e) {
-        DWORD start = 0, end = 0;
-        SendMessageW(e, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-        return {start, end};
-    }
     void typeInto(HWND target, const std::wstring& text) {
         for (wchar_t c : text) SendMessageW(target, WM_CHAR, c, 1);
     }
     // Puts text in the box with the caret at the given place.
     void prepare(HWND box, const wchar_t* text, DWORD caret) {
         SetWindowTextW(box, text);
-        SendMessageW(editOf(box), EM_SETSEL, caret, caret);
+        SendMessageW(uirobot::comboEdit(box), EM_SETSEL, caret, caret);
         g_choices.clear();
     }
 
@@ -164,7 +152,7 @@ TEST_F(InputConveniences, TypingBCompletesToBankWithTheRestSelected) {
     SetFocus(comboEdit);
     ComboAutoComplete(combo, keyCode);
     EXPECT_EQ(0, keyCode) << "the keystroke was not cancelled";
-    EXPECT_EQ(L"bank", textOf(combo)) << "the entry's own letter case replaces the typed one";
+    EXPECT_EQ(L"bank", windowText(combo)) << "the entry's own letter case replaces the typed one";
     EXPECT_EQ(Sel(1, 4), selection(comboEdit));
     EXPECT_EQ(1, SendMessageW(combo, CB_GETCURSEL, 0, 0));
     // Setting the list index counted as choosing, before the text was set.
@@ -175,14 +163,14 @@ TEST_F(InputConveniences, TypingBCompletesToBankWithTheRestSelected) {
     // Then x: no entry begins with "bx", the keystroke goes on.
     g_choices.clear();
     typeInto(comboEdit, L"x");
-    EXPECT_EQ(L"bx", textOf(combo));
+    EXPECT_EQ(L"bx", windowText(combo));
     EXPECT_TRUE(g_choices.empty()) << "typing that matches nothing chose an entry";
 }
 
 TEST_F(InputConveniences, OnlyTheTextLeftOfTheCaretIsSearched) {
     prepare(combo, L"Sa123", 2);
     typeInto(comboEdit, L"v");
-    EXPECT_EQ(L"Savings", textOf(combo)) << "the 123 right of the caret should be gone";
+    EXPECT_EQ(L"Savings", windowText(combo)) << "the 123 right of the caret should be gone";
     EXPECT_EQ(Sel(3, 7), selection(comboEdit));
     ASSERT_EQ(1u, g_choices.size());
     EXPECT_EQ(0, g_choices[0].index);
@@ -191,19 +179,19 @@ TEST_F(InputConveniences, OnlyTheTextLeftOfTheCaretIsSearched) {
     prepare(combo, L"Sank", 1);
     SendMessageW(comboEdit, EM_SETSEL, 1, 4);
     typeInto(comboEdit, L"a");
-    EXPECT_EQ(L"Savings", textOf(combo));
+    EXPECT_EQ(L"Savings", windowText(combo));
     EXPECT_EQ(Sel(2, 7), selection(comboEdit));
 }
 
 TEST_F(InputConveniences, BackspaceMatchesNothingAndDeletesAsUsual) {
     typeInto(comboEdit, L"b");
-    ASSERT_EQ(L"bank", textOf(combo));
+    ASSERT_EQ(L"bank", windowText(combo));
     g_choices.clear();
     SHORT keyCode = 8;
     ComboAutoComplete(combo, keyCode);
     EXPECT_EQ(8, keyCode) << "backspace was cancelled";
     typeInto(comboEdit, L"\b");
-    EXPECT_EQ(L"b", textOf(combo));
+    EXPECT_EQ(L"b", windowText(combo));
     EXPECT_TRUE(g_choices.empty());
 }
 
@@ -216,7 +204,7 @@ TEST_F(InputConveniences, ADropDownListAndOtherControlsAreLeftAlone) {
         EXPECT_EQ(L'b', keyCode);
     }
     EXPECT_EQ(0, SendMessageW(list, CB_GETCURSEL, 0, 0));
-    EXPECT_EQ(L"Savings", textOf(list));
+    EXPECT_EQ(L"Savings", windowText(list));
     EXPECT_TRUE(g_choices.empty());
 
     // A window that no longer exists.
@@ -229,9 +217,9 @@ TEST_F(InputConveniences, ADropDownListAndOtherControlsAreLeftAlone) {
 }
 
 TEST_F(InputConveniences, AnEmptyListNeverMatches) {
-    HWND emptyEdit = editOf(emptyCombo);
+    HWND emptyEdit = uirobot::comboEdit(emptyCombo);
     typeInto(emptyEdit, L"Sa");
-    EXPECT_EQ(L"Sa", textOf(emptyCombo));
+    EXPECT_EQ(L"Sa", windowText(emptyCombo));
     EXPECT_TRUE(g_choices.empty());
 }
 
@@ -240,11 +228,11 @@ TEST_F(InputConveniences, NamesOutsideTheAnsiCodePageComplete) {
     for (const wchar_t* name : {L"\u0417\u0430\u043F\u0430\u0441", L"\u4E2D\u6587\u94B1\u5305", L"caf\u00E9"})
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     typeInto(comboEdit, L"\u4E2D");
-    EXPECT_EQ(L"\u4E2D\u6587\u94B1\u5305", textOf(combo));
+    EXPECT_EQ(L"\u4E2D\u6587\u94B1\u5305", windowText(combo));
     EXPECT_EQ(Sel(1, 4), selection(comboEdit));
     prepare(combo, L"", 0);
     typeInto(comboEdit, L"\u0417");
-    EXPECT_EQ(L"\u0417\u0430\u043F\u0430\u0441", textOf(combo));
+    EXPECT_EQ(L"\u0417\u0430\u043F\u0430\u0441", windowText(combo));
     ASSERT_EQ(1u, g_choices.size());
     EXPECT_EQ(0, g_choices[0].index);
 }

@@ -1,6 +1,6 @@
 // The wallet details dialog, shown by EditWallet and driven by a robot.
 #include "dialog_fixture.h"
-#include "support/box_robot.h"
+#include "ui_robot.h"
 #include "support/free_once_spy.h"
 #include "support/stand_in_sealer.h"
 #include "wallet_dialog.h"
@@ -9,6 +9,7 @@
 
 using W = cardkeep::dialogs::frmEditWalletA;
 using namespace dialogtest;
+using testsupport::errorDescription;
 using testsupport::narrow;
 
 namespace {
@@ -82,19 +83,19 @@ TEST_F(WalletDialog, OpensWithTheStoredValuesAsANativeDialogInTheDesignedLayout)
         EXPECT_EQ(pixelsY(3375), frame.bottom - frame.top);
 
         // Captions, values, masking.
-        EXPECT_EQ(L"Wallet &Name", robot.text(control(dialog, W::lblWalletName)));
-        EXPECT_EQ(L"&Description", robot.text(control(dialog, W::lblWalletDescription)));
-        EXPECT_EQ(L"&Password", robot.text(control(dialog, W::lblPasswordEnter)));
-        EXPECT_EQ(L"Con&firm ", robot.text(control(dialog, W::lblPasswordConfirm)));
-        EXPECT_EQ(L"Password &Hint", robot.text(control(dialog, W::lblPasswordHint)));
-        EXPECT_EQ(L"&OK", robot.text(control(dialog, W::cmdOK)));
-        EXPECT_EQ(L"&Cancel", robot.text(control(dialog, W::cmdCancel)));
-        EXPECT_EQ(L"", robot.text(control(dialog, W::Frame1)));
-        EXPECT_EQ(L"Home", robot.text(control(dialog, W::txtWalletName)));
-        EXPECT_EQ(L"Our cards", robot.text(control(dialog, W::txtWalletDescription)));
-        EXPECT_EQ(L"Secret", robot.text(control(dialog, W::txtPasswordEnter)));
-        EXPECT_EQ(L"", robot.text(control(dialog, W::txtPasswordConfirm)));
-        EXPECT_EQ(L"the pet", robot.text(control(dialog, W::txtPasswordHint)));
+        expectTexts(dialog, {{W::lblWalletName, L"Wallet &Name"},
+                             {W::lblWalletDescription, L"&Description"},
+                             {W::lblPasswordEnter, L"&Password"},
+                             {W::lblPasswordConfirm, L"Con&firm "},
+                             {W::lblPasswordHint, L"Password &Hint"},
+                             {W::cmdOK, L"&OK"},
+                             {W::cmdCancel, L"&Cancel"},
+                             {W::Frame1, L""},
+                             {W::txtWalletName, L"Home"},
+                             {W::txtWalletDescription, L"Our cards"},
+                             {W::txtPasswordEnter, L"Secret"},
+                             {W::txtPasswordConfirm, L""},
+                             {W::txtPasswordHint, L"the pet"}});
         for (int id : {W::txtPasswordEnter, W::txtPasswordConfirm}) {
             EXPECT_TRUE(GetWindowLongPtrW(control(dialog, id), GWL_STYLE) & ES_PASSWORD);
             EXPECT_EQ(L'*', SendMessageW(control(dialog, id), EM_GETPASSWORDCHAR, 0, 0));
@@ -139,7 +140,7 @@ TEST_F(WalletDialog, OpensWithTheStoredValuesAsANativeDialogInTheDesignedLayout)
         robot.key(VK_ESCAPE);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    EXPECT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
 }
 
 TEST_F(WalletDialog, AccessKeysMoveToTheirFieldsAndSelectTheWholeText) {
@@ -188,7 +189,7 @@ TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack)
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog)) << "OK with Yes did not unload the dialog";
     });
-    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"Holiday", opened(L"WALLET", L"NAME"));
     EXPECT_EQ(L"Cards = travel; [not a section]", opened(L"WALLET", L"DESCRIPTION"));
     EXPECT_EQ(L"none", opened(L"WALLET", L"HINT"));
@@ -236,7 +237,7 @@ TEST_F(WalletDialog, EachObjectsDialogShowsAndWritesItsOwnWallet) {
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
                                      reinterpret_cast<void**>(other.GetAddressOf())));
     {
-        testsupport::BoxRobot notices;
+        uirobot::BoxRobot notices;
         ASSERT_EQ(S_OK, other->putref_AppObject(testsupport::FakeHost::make(L"Ledger", L"Other", 3, 10).Get()));
     }
     comkit::Bstr otherFile;
@@ -252,7 +253,7 @@ TEST_F(WalletDialog, EachObjectsDialogShowsAndWritesItsOwnWallet) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"Work", opened(L"WALLET", L"NAME"));
     EXPECT_EQ(otherBefore, testsupport::readBytes(std::wstring(otherFile.view()))) << "the other wallet was written";
 }
@@ -291,7 +292,7 @@ TEST_F(WalletDialog, PasswordsMustAgreeExactlyAndAMismatchReturnsToTheConfirmati
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"Renamed", opened(L"WALLET", L"NAME"));
     EXPECT_EQ(L"Secret", opened(L"WALLET", L"PASSWORD"));
 }
@@ -352,7 +353,7 @@ TEST_F(WalletDialog, EnterInAFieldDoesNotPressOk) {
             robot.key(VK_RETURN);
             ASSERT_TRUE(robot.sync());
             // Had Enter pressed OK, the confirmation would be showing by now.
-            EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Sure..."));
+            EXPECT_EQ(nullptr, uirobot::find(uirobot::ownWindows(uirobot::Kind::messageBox, L"Sure...")));
             EXPECT_TRUE(IsWindowVisible(dialog));
         }
         robot.key(VK_ESCAPE);
@@ -376,7 +377,7 @@ TEST_F(WalletDialog, TheHintLimitStopsTypingButAStoredLongerHintIsKeptWhole) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(longHint, opened(L"WALLET", L"HINT")) << "the stored hint was cut when written back";
 
     // Typing into it stops at 50 characters.
@@ -419,7 +420,7 @@ TEST_F(WalletDialog, AFailureWhileSavingIsShownAndTheDialogKeepsWhatWasTyped) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    EXPECT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"Renamed", opened(L"WALLET", L"NAME"));
 }
 
@@ -432,8 +433,7 @@ TEST_F(WalletDialog, AFailureWhileLoadingComesBackFromEditWalletAndNoDialogIsSho
         const HRESULT hr = editWallet([&](DialogRobot& robot) { shown = robot.sawDialogUntilDone(L"Home - WALLET"); });
         EXPECT_TRUE(FAILED(hr));
         EXPECT_FALSE(shown) << "a dialog that could not be loaded was shown";
-        EXPECT_EQ(L"cardkeep.clsWALLETA", lastErrorSource());
-        EXPECT_NE(std::wstring::npos, lastErrorDescription().find(L"wallet.cdw")) << narrow(lastErrorDescription());
+        expectWalletFileError();
     }
     // The next showing works again.
     const HRESULT again = editWallet([&](DialogRobot& robot) {
@@ -485,7 +485,7 @@ TEST_F(WalletDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    ASSERT_EQ(S_OK, hr) << narrow(lastErrorDescription());
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"r:Replaced", stored(L"WALLET", L"NAME"));
     wallet.Reset();
     EXPECT_LE(2 * (4 + 5), sealer.replaced()) << "four values opened, five sealed, two strings each";
@@ -493,11 +493,3 @@ TEST_F(WalletDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
 }
 
 }  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

@@ -2,7 +2,7 @@
 // released in a loop, and damaged files, awkward names and hosts.
 #include "reliability.h"
 
-#include "support/box_robot.h"
+#include "ui_robot.h"
 
 #include <psapi.h>
 
@@ -12,14 +12,10 @@
 using comkit::ComPtr;
 using comkit::Variant;
 using namespace testsupport;
+using uirobot::BoxRobot;
 
 namespace reliability {
 namespace {
-
-const std::wstring kProduct = L"Ledger", kTitle = L"LedgerPro";
-constexpr int kMajor = 3, kMinor = 10;
-
-ComPtr<FakeHost> ledgerHost() { return FakeHost::make(kProduct, kTitle, kMajor, kMinor); }
 
 // ---------------------------------------------------------------------------
 // Four threads, each with its own object and host, at once: the per-thread
@@ -189,7 +185,7 @@ TEST(Lifetime, ManyObjectsLeaveNothingBehindAndTheLibraryUnloads) {
     Tally& t = tally("lifetime: " + std::to_string(kCycles) + " objects, unload, reload");
     TempDir dir(L"rel-life");
     const std::wstring root = useRoot(dir.path() + L"\\Root");
-    prepareWallet(walletFile(root, kProduct, kTitle, kMajor, kMinor));
+    prepareWallet(ledgerWallet(root));
 
     // Caches of the platform and the runtime fill during the first cycles.
     for (int i = 0; i < kWarmUp; ++i) ASSERT_TRUE(cycle(i, t.cardsLost));
@@ -225,7 +221,7 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override {
         root = useRoot(dir.path() + L"\\Root");
-        file = walletFile(root, kProduct, kTitle, kMajor, kMinor);
+        file = ledgerWallet(root);
         prepareWallet(file);
         ASSERT_EQ(S_OK, w.create());
         ASSERT_EQ(S_OK, w.attach(host.Get())) << narrow(errorDescription());

@@ -3,19 +3,18 @@
 // program again, started with a mode switch (see wmain).
 #include "reliability.h"
 
-#include "support/box_robot.h"
+#include "ui_robot.h"
+#include "utf8.h"
 
 #include <random>
 #include <set>
 
 using comkit::UniqueHandle;
 using namespace testsupport;
+using uirobot::BoxRobot;
 
 namespace reliability {
 namespace {
-
-const std::wstring kProduct = L"Ledger", kTitle = L"LedgerPro";
-constexpr int kMajor = 3, kMinor = 10;
 
 // The crash writer's cards: iteration i writes one of 4 x 13 cards, with a
 // value that names the iteration, so any value on disk tells which write
@@ -43,7 +42,7 @@ std::map<std::pair<std::wstring, std::wstring>, std::wstring> keptCards() {
 HRESULT attachOwnHost(Wallet& w) {
     HRESULT hr = w.create();
     if (FAILED(hr)) return hr;
-    auto host = FakeHost::make(kProduct, kTitle, kMajor, kMinor);
+    auto host = ledgerHost();
     return w.attach(host.Get());
 }
 
@@ -58,7 +57,7 @@ class Processes : public ::testing::Test {
 protected:
     void SetUp() override {
         root = useRoot(dir.path() + L"\\Root");
-        file = walletFile(root, kProduct, kTitle, kMajor, kMinor);
+        file = ledgerWallet(root);
         prepareWallet(file);
         Wallet w;
         ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
@@ -94,7 +93,7 @@ std::vector<Report> readReports(const std::wstring& path) {
     std::vector<Report> out;
     size_t start = 0;
     for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::wstring line = narrowToWide(bytes.substr(start, end - start));
+        const std::wstring line = comkit::fromUtf8(bytes.substr(start, end - start));
         const size_t a = line.find(L'\t'), b = line.find(L'\t', a + 1);
         if (a == std::wstring::npos || b == std::wstring::npos) {
             ADD_FAILURE() << "malformed report line: " << bytes.substr(start, end - start);
@@ -306,11 +305,11 @@ int readerChild(int argc, wchar_t** argv) {
     Wallet w;
     if (FAILED(attachOwnHost(w))) return 92;
     const auto kept = keptCards();
-    const std::wstring file = walletFile(useRoot([] {
+    const std::wstring file = ledgerWallet(useRoot([] {
         wchar_t value[MAX_PATH] = {};
         GetEnvironmentVariableW(L"QZENVSLOCALPRO", value, MAX_PATH);
         return std::wstring(value);
-    }()), kProduct, kTitle, kMajor, kMinor);
+    }()));
     outside::LateBound ini;
     {
         comkit::ComPtr<IDispatch> object;
@@ -336,13 +335,7 @@ int readerChild(int argc, wchar_t** argv) {
             else if (!got.empty() && got != storeValue(who, n)) bad("broken value", got);
         }
         comkit::Variant list, count, result;
-        VARIANT l, c;
-        VariantInit(&l);
-        VariantInit(&c);
-        l.vt = c.vt = VT_BYREF | VT_VARIANT;
-        l.pvarVal = list.get();
-        c.pvarVal = count.get();
-        if (FAILED(ini.call(L"EnumerateAllSections", {l, c}, result))) bad("EnumerateAllSections failed", L"");
+        if (FAILED(ini.call(L"EnumerateAllSections", {comkit::byRef(list), comkit::byRef(count)}, result))) bad("EnumerateAllSections failed", L"");
         else if (list.vt() != (VT_ARRAY | VT_VARIANT) || count.vt() != VT_I4 || count.get()->lVal < 2)
             bad("the pockets are missing", L"");
         ++loops;

@@ -26,12 +26,6 @@ struct Wallet {
     HRESULT get(const std::wstring& pocket, const std::wstring& card, std::wstring& info);
 };
 
-// The thread's error object as a host sees it after a failed call.
-struct CallerError {
-    std::wstring source, description;
-};
-CallerError callerError(IUnknown* object);
-
 // A failed call with a description a user can act on, from the wallet.
 void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention = {});
 
@@ -45,6 +39,12 @@ std::wstring walletFile(const std::wstring& root, const std::wstring& product, c
 // Makes the folders and a wallet file with a stamp only, as a host's earlier
 // run leaves it, so that initialisation shows no message box.
 void prepareWallet(const std::wstring& file);
+
+// The host most scenarios open their wallet for, and that wallet's file.
+inline const std::wstring kProduct = L"Ledger", kTitle = L"LedgerPro";
+constexpr int kMajor = 3, kMinor = 10;
+inline ComPtr<testsupport::FakeHost> ledgerHost() { return testsupport::FakeHost::make(kProduct, kTitle, kMajor, kMinor); }
+inline std::wstring ledgerWallet(const std::wstring& root) { return walletFile(root, kProduct, kTitle, kMajor, kMinor); }
 
 // All pockets and their cards as the INI component lists them.
 struct Listing {
@@ -60,6 +60,9 @@ struct Tally {
     long long cardsLost = 0;
 };
 Tally& tally(const std::string& scenario);
+
+// Prints the rows of the scenarios this process ran.
+void printSummary();
 
 // Counts one run of a scenario, and a failure if any check inside failed.
 class Counted {
@@ -78,7 +81,5 @@ private:
 int crashWriterChild(int argc, wchar_t** argv);
 int storeChild(int argc, wchar_t** argv);
 int readerChild(int argc, wchar_t** argv);
-
-std::wstring narrowToWide(const std::string& s);
 
 }  // namespace reliability

@@ -1,211 +1,28 @@
-// The suite's helpers, its summary table and its entry point, which also
-// starts the child processes the crash and concurrency scenarios spawn.
+// The suite's entry point: the tests, with the summary table after the
+// last one, or one of the child processes that the crash and concurrency
+// scenarios start, chosen by a mode switch.
 #include "reliability.h"
 
-#include <cstdio>
-#include <mutex>
-
-using comkit::Bstr;
-using comkit::Variant;
-using namespace testsupport;
-
-namespace reliability {
-
-HRESULT Wallet::create() {
-    object.Reset();
-    return CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
-                            reinterpret_cast<void**>(object.GetAddressOf()));
-}
-
-HRESULT Wallet::attach(IDispatch* host) { return object->putref_AppObject(host); }
-
-HRESULT Wallet::set(const std::wstring& pocket, const std::wstring& card, const std::wstring& info, LONG* result) {
-    Bstr p(pocket), c(card), i(info);
-    BSTR a = p.get(), b = c.get(), d = i.get();
-    LONG r = -7;
-    const HRESULT hr = object->SetCard(&a, &b, &d, &r);
-    if (result) *result = r;
-    return hr;
-}
-
-HRESULT Wallet::get(const std::wstring& pocket, const std::wstring& card, std::wstring& info) {
-    Bstr p(pocket), c(card), out;
-    BSTR a = p.get(), b = c.get();
-    const HRESULT hr = object->GetCard(&a, &b, out.put());
-    info.assign(out.view());
-    return hr;
-}
-
-CallerError callerError(IUnknown* object) {
-    CallerError e;
-    ComPtr<ISupportErrorInfo> support;
-    if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.GetAddressOf()))) ||
-        support->InterfaceSupportsErrorInfo(IID__clsWALLETA) != S_OK)
-        return e;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    Bstr source, description;
-    info->GetSource(source.put());
-    info->GetDescription(description.put());
-    e.source = source.view();
-    e.description = description.view();
-    return e;
-}
-
-void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention) {
-    EXPECT_TRUE(FAILED(hr)) << "reported as success: 0x" << std::hex << hr;
-    if (!FAILED(hr)) return;
-    const CallerError e = callerError(object);
-    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
-    EXPECT_FALSE(e.description.empty()) << "a failure without a description";
-    if (!mention.empty()) {
-        EXPECT_NE(std::wstring::npos, e.description.find(mention))
-            << "\"" << narrow(e.description) << "\" does not mention \"" << narrow(mention) << "\"";
-    }
-}
-
-std::wstring useRoot(const std::wstring& root) {
-    CreateDirectoryW(root.c_str(), nullptr);
-    SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
-    std::wstring lower = root;
-    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-    return lower;
-}
-
-std::wstring walletFolder(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
-                          int minor) {
-    return root + L"\\" + product + L"\\" + title + L"\\" + std::to_wstring(major) + L"." + std::to_wstring(minor);
-}
-
-std::wstring walletFile(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
-                        int minor) {
-    return walletFolder(root, product, title, major, minor) + L"\\wallet.cdw";
-}
-
-void prepareWallet(const std::wstring& file) {
-    const std::wstring folder = file.substr(0, file.rfind(L'\\'));
-    for (size_t at = folder.find(L'\\', 3); ; at = folder.find(L'\\', at + 1)) {
-        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
-        if (at == std::wstring::npos) break;
-    }
-    outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
-    ASSERT_EQ(S_OK, ini.assignText(L"Path", file));
-    ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
-    ASSERT_EQ(S_OK, ini.assignText(L"Key", L"NOW"));
-    ASSERT_EQ(S_OK, ini.assignText(L"Value", L"prepared")) << narrow(errorDescription());
-    ASSERT_TRUE(fileExists(file));
-}
-
 namespace {
-
-VARIANT byRef(Variant& v) {
-    VARIANT r;
-    VariantInit(&r);
-    r.vt = VT_BYREF | VT_VARIANT;
-    r.pvarVal = v.get();
-    return r;
-}
-
-bool names(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& out) {
-    Variant list, count, result;
-    if (FAILED(ini.call(member, {byRef(list), byRef(count)}, result))) return false;
-    if (list.vt() != (VT_ARRAY | VT_VARIANT)) return false;
-    LONG upper = 0;
-    SafeArrayGetUBound(list.get()->parray, 1, &upper);
-    for (LONG i = 1; i <= upper; ++i) {
-        VARIANT item;
-        VariantInit(&item);
-        SafeArrayGetElement(list.get()->parray, &i, &item);
-        out.emplace_back(item.vt == VT_BSTR ? std::wstring(item.bstrVal, SysStringLen(item.bstrVal)) : L"<not text>");
-        VariantClear(&item);
-    }
-    return true;
-}
-
-}  // namespace
-
-Listing listWallet(const std::wstring& file) {
-    Listing listing;
-    outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
-    if (FAILED(ini.assignText(L"Path", file))) return listing;
-    std::vector<std::wstring> pockets;
-    if (!names(ini, L"EnumerateAllSections", pockets)) return listing;
-    for (const auto& pocket : pockets) {
-        if (FAILED(ini.assignText(L"Section", pocket))) return listing;
-        if (!names(ini, L"EnumerateCurrentSection", listing.cards[pocket])) return listing;
-    }
-    listing.ok = true;
-    return listing;
-}
-
-namespace {
-
-std::mutex g_tallyLock;
-std::vector<std::pair<std::string, Tally>>& rows() {
-    static std::vector<std::pair<std::string, Tally>> all;
-    return all;
-}
-
-int failedParts() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (!info) return 0;
-    int failed = 0;
-    const ::testing::TestResult* result = info->result();
-    for (int i = 0; i < result->total_part_count(); ++i)
-        if (result->GetTestPartResult(i).failed()) ++failed;
-    return failed;
-}
 
 // Prints the rows of the scenarios this process ran, after the last test.
 class Summary : public ::testing::Environment {
 public:
-    void TearDown() override {
-        std::lock_guard<std::mutex> guard(g_tallyLock);
-        if (rows().empty()) return;
-        std::printf("\n%-44s %6s %9s %11s\n", "Scenario", "Runs", "Failures", "Cards lost");
-        for (const auto& [name, t] : rows())
-            std::printf("%-44s %6d %9d %11lld\n", name.c_str(), t.runs, t.failures, t.cardsLost);
-        std::fflush(stdout);
-    }
+    void TearDown() override { reliability::printSummary(); }
 };
 
 }  // namespace
 
-Tally& tally(const std::string& scenario) {
-    std::lock_guard<std::mutex> guard(g_tallyLock);
-    for (auto& [name, t] : rows())
-        if (name == scenario) return t;
-    rows().emplace_back(scenario, Tally{});
-    return rows().back().second;
-}
-
-Counted::Counted(const std::string& scenario) : tally_(tally(scenario)), failedBefore_(failedParts()) {}
-
-Counted::~Counted() {
-    std::lock_guard<std::mutex> guard(g_tallyLock);
-    ++tally_.runs;
-    if (failedParts() > failedBefore_) ++tally_.failures;
-}
-
-std::wstring narrowToWide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-    return out;
-}
-
-}  // namespace reliability
-
 int wmain(int argc, wchar_t** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int rc = -1;
-    if (argc >= 2 && std::wstring(argv[1]) == L"--crash-writer") rc = reliability::crashWriterChild(argc - 2, argv + 2);
-    else if (argc >= 2 && std::wstring(argv[1]) == L"--store") rc = reliability::storeChild(argc - 2, argv + 2);
-    else if (argc >= 2 && std::wstring(argv[1]) == L"--reader") rc = reliability::readerChild(argc - 2, argv + 2);
+    const std::wstring mode = argc >= 2 ? argv[1] : L"";
+    if (mode == L"--crash-writer") rc = reliability::crashWriterChild(argc - 2, argv + 2);
+    else if (mode == L"--store") rc = reliability::storeChild(argc - 2, argv + 2);
+    else if (mode == L"--reader") rc = reliability::readerChild(argc - 2, argv + 2);
     else {
         ::testing::InitGoogleTest(&argc, argv);
-        ::testing::AddGlobalTestEnvironment(new reliability::Summary);
+        ::testing::AddGlobalTestEnvironment(new Summary);
         rc = RUN_ALL_TESTS();
     }
     CoUninitialize();

@@ -54,12 +54,12 @@ void writeBytes(const std::wstring& path, const std::string& bytes) {
 
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::wstring errorDescription() {
-    comkit::ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
-    comkit::Bstr description;
-    info->GetDescription(description.put());
-    return std::wstring(description.view());
+comkit::ErrorText hostError(IUnknown* object, REFIID iid) {
+    comkit::ComPtr<ISupportErrorInfo> support;
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(support.GetAddressOf())));
+    if (!support) return {};
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(iid));
+    return comkit::takeErrorInfo();
 }
 
 outside::LateBound createByName(const wchar_t* progId) {
@@ -75,19 +75,15 @@ std::wstring text(const comkit::Variant& v) {
     return std::wstring(converted.view());
 }
 
-std::string narrow(const std::wstring& s) {
-    if (s.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
+std::wstring programFolder() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring path(self, n);
+    return path.substr(0, path.find_last_of(L"\\/"));
 }
 
 HRESULT createFromFaultBuild(const wchar_t* library, REFCLSID clsid, REFIID iid, void** object) {
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, n);
-    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"faults\\" + library;
+    const std::wstring path = programFolder() + L"\\faults\\" + library;
     HMODULE module = LoadLibraryW(path.c_str());
     if (!module) {
         ADD_FAILURE() << "cannot load " << narrow(path);
@@ -101,10 +97,7 @@ HRESULT createFromFaultBuild(const wchar_t* library, REFCLSID clsid, REFIID iid,
     return hr;
 }
 
-comkit::UniqueHandle spawnSelf(const std::wstring& arguments) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
+comkit::UniqueHandle startProcess(std::wstring command) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -114,6 +107,20 @@ comkit::UniqueHandle spawnSelf(const std::wstring& arguments) {
     }
     CloseHandle(process.hThread);
     return comkit::UniqueHandle(process.hProcess);
+}
+
+int runTests(int argc, wchar_t** argv) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
+
+comkit::UniqueHandle spawnSelf(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return startProcess(L"\"" + std::wstring(self) + L"\" " + arguments);
 }
 
 }  // namespace testsupport

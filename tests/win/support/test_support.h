@@ -2,8 +2,10 @@
 // their own, raw file access, and calls by name.
 #pragma once
 
+#include "com_error.h"
 #include "com_types.h"
 #include "late_bound.h"
+#include "utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +33,20 @@ void writeBytes(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
 void removeTree(const std::wstring& path);
 
-// The description of the thread's current error object (empty if none).
-std::wstring errorDescription();
+// The description of the thread's current error object (empty if none),
+// taken off the thread.
+inline std::wstring errorDescription() { return comkit::takeErrorInfo().description; }
+
+// The error object as a host reads it after a failed call on object: the
+// object must say that it keeps error information for iid.
+comkit::ErrorText hostError(IUnknown* object, REFIID iid);
 
 // An object created by ProgID; fails the test when it cannot be created.
 outside::LateBound createByName(const wchar_t* progId);
 
 std::wstring text(const comkit::Variant& v);
-std::string narrow(const std::wstring& s);
+// UTF-8, for test messages.
+inline std::string narrow(const std::wstring& s) { return comkit::utf8(s); }
 
 // An object made by the class factory of the test build of one of our
 // libraries (bin\faults beside this program), which has its fault points
@@ -54,6 +62,17 @@ public:
     FaultPoint(const FaultPoint&) = delete;
     FaultPoint& operator=(const FaultPoint&) = delete;
 };
+
+// The folder of this program (the build's bin folder).
+std::wstring programFolder();
+
+// Starts a process with the command line; returns its process handle, or
+// none (and fails the test) when it cannot be started.
+comkit::UniqueHandle startProcess(std::wstring command);
+
+// Runs the tests on this thread in COM's single-threaded apartment;
+// returns the exit code of the run.
+int runTests(int argc, wchar_t** argv);
 
 // Runs this test executable again as a child process with the given
 // arguments; returns its process handle.

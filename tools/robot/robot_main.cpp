@@ -11,14 +11,15 @@
 // The robot ends after N boxes, after the timeout (600 s unless given), or
 // once a file named FILE.stop is written; it exits 0 after a normal run
 // (2 for a wrong command line, 3 when the log cannot be written).
+#include "ui_robot.h"
+#include "utf8.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <map>
-#include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -29,19 +30,7 @@ struct Button {
 
 constexpr Button kButtons[] = {{L"OK", IDOK}, {L"Yes", IDYES}, {L"No", IDNO}, {L"Cancel", IDCANCEL}};
 
-// When the wanted button is not on the box, the robot takes the answer that
-// gives least away, as a cautious user would, rather than inventing a
-// result the box could not have returned.
-constexpr int kFallbacks[] = {IDOK, IDCANCEL, IDNO, IDYES};
-
-// The message box keeps its text in the static control with this id.
-constexpr int kTextControlId = 0xFFFF;
-
 constexpr DWORD kPollMs = 20;
-// How long a box may take to go away after BM_CLICK before the robot sends
-// the command itself.
-constexpr DWORD kCloseWaitMs = 1000;
-constexpr UINT kSendTimeoutMs = 5000;
 
 const wchar_t* buttonName(int id) {
     for (const Button& b : kButtons)
@@ -104,14 +93,6 @@ int parse(int argc, wchar_t** argv, Options& options) {
     return 0;
 }
 
-std::wstring windowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, text.data(), length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
-
 // One box per log line: line breaks in the message become a visible "\n".
 std::wstring oneLine(const std::wstring& text) {
     std::wstring out;
@@ -129,21 +110,13 @@ std::wstring oneLine(const std::wstring& text) {
     return out;
 }
 
-std::string utf8(const std::wstring& s) {
-    if (s.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // Opened, written, flushed and closed for every line, so that the line is
 // complete on disk whatever happens next.
 bool appendLine(const std::wstring& path, const std::wstring& line) {
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    const std::string bytes = utf8(line) + "\r\n";
+    const std::string bytes = comkit::utf8(line) + "\r\n";
     DWORD put = 0;
     const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
                     put == bytes.size() && FlushFileBuffers(file);
@@ -159,43 +132,6 @@ bool createLog(const std::wstring& path) {
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
     return true;
-}
-
-// Message boxes only: they carry their text in the static control 0xFFFF.
-// Other dialogs (the wallet's own) are the user's to drive, not the robot's.
-BOOL CALLBACK collectBox(HWND window, LPARAM context) {
-    wchar_t className[16] = {};
-    if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) &&
-        GetDlgItem(window, kTextControlId))
-        reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> visibleBoxes() {
-    std::vector<HWND> boxes;
-    EnumWindows(collectBox, reinterpret_cast<LPARAM>(&boxes));
-    return boxes;
-}
-
-bool stillShown(HWND box) { return IsWindow(box) && IsWindowVisible(box); }
-
-// The button that will be pressed, as it is on this box.
-int chooseButton(HWND box, int wanted) {
-    if (GetDlgItem(box, wanted)) return wanted;
-    for (int id : kFallbacks)
-        if (GetDlgItem(box, id)) return id;
-    return wanted;  // no known button at all: the command still ends a message box
-}
-
-void press(HWND box, int id) {
-    HWND button = GetDlgItem(box, id);
-    DWORD_PTR ignored = 0;
-    if (button && IsWindowEnabled(button))
-        SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
-    const DWORD start = GetTickCount();
-    while (stillShown(box) && GetTickCount() - start < kCloseWaitMs) Sleep(5);
-    if (stillShown(box))
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 // A stop file older than this robot was left by an earlier run and does not
@@ -227,31 +163,24 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(options.timeoutSeconds * 1000.0);
-    std::set<HWND> seen;
+    uirobot::NewBoxes boxes;
     long long answered = 0;
     while (options.max < 0 || answered < options.max) {
         if (stopRequested(stopFile, startedAt)) break;
         if (GetTickCount64() >= deadline) break;
 
-        // Forget boxes that are gone, so that a handle the system hands out
-        // again counts as a new box.
-        for (auto it = seen.begin(); it != seen.end();) it = IsWindow(*it) ? std::next(it) : seen.erase(it);
-
-        for (HWND box : visibleBoxes()) {
-            if (!seen.insert(box).second) continue;
-            const std::wstring title = windowText(box);
-            HWND textControl = GetDlgItem(box, kTextControlId);
-            const std::wstring text = textControl ? windowText(textControl) : std::wstring();
-            const auto configured = options.answers.find(title);
-            const int id = chooseButton(box, configured != options.answers.end() ? configured->second : IDOK);
-            if (!appendLine(options.log, oneLine(title) + L"|" + oneLine(text) + L"|" + buttonName(id))) {
+        for (HWND box : boxes.poll()) {
+            const uirobot::SeenBox seen = uirobot::readBox(box);
+            const auto configured = options.answers.find(seen.title);
+            const int id = uirobot::chooseButton(box, configured != options.answers.end() ? configured->second : IDOK);
+            if (!appendLine(options.log, oneLine(seen.title) + L"|" + oneLine(seen.text) + L"|" + buttonName(id))) {
                 const DWORD error = GetLastError();
                 // Still answered: a box left open would block its program forever.
-                press(box, id);
+                uirobot::answer(box, id);
                 fwprintf(stderr, L"cardkeep-robot: cannot write the log %ls (error %lu)\n", options.log.c_str(), error);
                 return 3;
             }
-            press(box, id);
+            uirobot::answer(box, id);
             ++answered;
             if (options.max >= 0 && answered >= options.max) break;
         }

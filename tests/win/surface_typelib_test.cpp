@@ -1,44 +1,23 @@
-// The wallet's published surface read back from the built cardkeep.dll: the
-// embedded type library, the export table, the version block and the four
-// entry points. Scripts and compiled clients bind to these by identifier,
-// slot and name, so any drift here breaks them without a build error.
+// The type library embedded in cardkeep.dll: its attributes, the dual
+// interface slot by slot and name by name, and the class.
 #include "support/pe_image.h"
-#include "support/test_support.h"
-#include "identity.h"
+#include "surface.h"
 
-#include <objbase.h>
-#include <oleauto.h>
-#include <winver.h>
-
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
-#include <sstream>
 #include <vector>
 
 using comkit::Bstr;
 using comkit::ComPtr;
-using testsupport::narrow;
 
+namespace surface {
 namespace {
 
-// ---------------------------------------------------------------------------
-// The surface as clients know it.
-
-GUID guidOf(const wchar_t* text) {
-    GUID g{};
-    CLSIDFromString(text, &g);
-    return g;
-}
-
 const GUID kLibraryId = guidOf(CARDKEEP_LIBID_TEXT);
-const GUID kInterfaceId = guidOf(CARDKEEP_IID_WALLET_TEXT);
-const GUID kClassId = guidOf(CARDKEEP_CLSID_WALLET_TEXT);
 const GUID kStdOleId = guidOf(L"{00020430-0000-0000-C000-000000000046}");
 
 constexpr int kFirstOwnSlot = 7;  // after IUnknown's three and IDispatch's four
-constexpr int kMemberCount = 17;
 
 struct Param {
     const wchar_t* name;  // as clients name it in named arguments
@@ -84,22 +63,6 @@ const std::vector<Member>& members() {
 }
 
 bool isPropertyWrite(INVOKEKIND k) { return k == INVOKE_PROPERTYPUT || k == INVOKE_PROPERTYPUTREF; }
-
-// ---------------------------------------------------------------------------
-// Readable descriptions for the failure messages.
-
-std::string guidText(const GUID& g) {
-    wchar_t buffer[64] = {};
-    StringFromGUID2(g, buffer, 64);
-    return narrow(buffer);
-}
-
-std::string hex(long long v) {
-    std::ostringstream s;
-    s << "0x" << std::hex << std::uppercase << v;
-    return s.str();
-}
-
 const char* kindText(INVOKEKIND k) {
     switch (k) {
     case INVOKE_FUNC: return "method";
@@ -181,46 +144,19 @@ std::string typeText(VARTYPE vt, bool byRef) {
     return typeText(outer);
 }
 
+// The member's parameters as the table declares them: type, and in or in
+// and out.
+void expectParameters(const Member& m, const FUNCDESC& f, const std::string& who) {
+    for (size_t p = 0; p < m.params.size(); ++p) {
+        const ELEMDESC& e = f.lprgelemdescParam[p];
+        const std::string param = who + " parameter " + std::to_string(p + 1);
+        EXPECT_EQ(typeText(m.params[p].vt, m.params[p].byRef), typeText(e.tdesc)) << param << ": type";
+        const unsigned expectFlags = m.params[p].byRef ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN;
+        EXPECT_EQ(paramFlagText(expectFlags), paramFlagText(e.paramdesc.wParamFlags)) << param << ": flags";
+    }
+}
+
 std::wstring fromBstr(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
-
-// ---------------------------------------------------------------------------
-// Owners for what ITypeInfo hands out.
-
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo* info) : info_(info) {
-        if (FAILED(info_->GetTypeAttr(&attr_))) attr_ = nullptr;
-    }
-    ~TypeAttr() {
-        if (attr_) info_->ReleaseTypeAttr(attr_);
-    }
-    TypeAttr(const TypeAttr&) = delete;
-    TypeAttr& operator=(const TypeAttr&) = delete;
-    explicit operator bool() const { return attr_ != nullptr; }
-    const TYPEATTR* operator->() const { return attr_; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
-class FuncDesc {
-public:
-    FuncDesc(ITypeInfo* info, UINT index) : info_(info) {
-        if (FAILED(info_->GetFuncDesc(index, &desc_))) desc_ = nullptr;
-    }
-    ~FuncDesc() {
-        if (desc_) info_->ReleaseFuncDesc(desc_);
-    }
-    FuncDesc(const FuncDesc&) = delete;
-    FuncDesc& operator=(const FuncDesc&) = delete;
-    explicit operator bool() const { return desc_ != nullptr; }
-    const FUNCDESC* operator->() const { return desc_; }
-
-private:
-    ITypeInfo* info_;
-    FUNCDESC* desc_ = nullptr;
-};
 
 std::vector<std::wstring> namesOf(ITypeInfo* info, MEMBERID id) {
     BSTR raw[32] = {};
@@ -253,48 +189,6 @@ Documentation documentationOf(Source* source, MEMBERID id) {
     d.hasHelpFile = helpFile.get() && helpFile.length();
     return d;
 }
-
-// ---------------------------------------------------------------------------
-// The files under test: the 32-bit and the 64-bit cardkeep.dll of the same
-// sources, named by CK_WIN32_DLL and CK_WIN64_DLL. Both are read as data
-// whichever of them this program was built as; only the entry points need
-// the build that runs.
-
-std::wstring dllPath(bool is64) {
-    wchar_t value[MAX_PATH * 2] = {};
-    const DWORD n = GetEnvironmentVariableW(is64 ? L"CK_WIN64_DLL" : L"CK_WIN32_DLL", value, MAX_PATH * 2);
-    return n && n < MAX_PATH * 2 ? std::wstring(value, n) : std::wstring();
-}
-
-struct Build {
-    const char* label;
-    bool is64;
-};
-
-const Build kWin64{"win64", true};
-const Build kWin32{"win32", false};
-
-std::string buildName(const ::testing::TestParamInfo<Build>& info) { return info.param.label; }
-void PrintTo(const Build& build, std::ostream* os) { *os << build.label; }
-
-class BuiltFile : public ::testing::TestWithParam<Build> {
-protected:
-    void SetUp() override {
-        path_ = dllPath(GetParam().is64);
-        ASSERT_FALSE(path_.empty()) << GetParam().label << ": CK_WIN32_DLL or CK_WIN64_DLL is not set";
-        ASSERT_TRUE(testsupport::fileExists(path_)) << "the " << GetParam().label << " build is missing: " << narrow(path_);
-    }
-
-    // Pointer size of the platform the file was built for.
-    unsigned pointerSize() const { return GetParam().is64 ? 8 : 4; }
-    SYSKIND sysKind() const { return GetParam().is64 ? SYS_WIN64 : SYS_WIN32; }
-    std::string where() const { return std::string(GetParam().label) + " " + narrow(path_); }
-
-    std::wstring path_;
-};
-
-// ---------------------------------------------------------------------------
-// Type library.
 
 class TypeLibrary : public BuiltFile {
 protected:
@@ -456,13 +350,7 @@ TEST_P(TypeLibrary, VtableViewMatchesTheTableSlotBySlot) {
 
         const bool hasRetval = m.result != VT_VOID;
         ASSERT_EQ(static_cast<short>(m.params.size() + (hasRetval ? 1 : 0)), f->cParams) << who << ": parameter count";
-        for (size_t p = 0; p < m.params.size(); ++p) {
-            const ELEMDESC& e = f->lprgelemdescParam[p];
-            const std::string param = who + " parameter " + std::to_string(p + 1);
-            EXPECT_EQ(typeText(m.params[p].vt, m.params[p].byRef), typeText(e.tdesc)) << param << ": type";
-            const unsigned expectFlags = m.params[p].byRef ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN;
-            EXPECT_EQ(paramFlagText(expectFlags), paramFlagText(e.paramdesc.wParamFlags)) << param << ": flags";
-        }
+        expectParameters(m, *f, who);
         if (hasRetval) {
             const ELEMDESC& e = f->lprgelemdescParam[m.params.size()];
             EXPECT_EQ(typeText(m.result, true), typeText(e.tdesc)) << who << ": retval type";
@@ -515,14 +403,10 @@ TEST_P(TypeLibrary, DispatchViewMatchesTheTable) {
         EXPECT_EQ(0, f->cParamsOpt) << who << ": optional parameters";
         EXPECT_EQ(0, f->wFuncFlags) << who << ": function flags";
         ASSERT_EQ(static_cast<short>(m.params.size()), f->cParams) << who << ": parameter count";
-        for (size_t p = 0; p < m.params.size(); ++p) {
-            const ELEMDESC& e = f->lprgelemdescParam[p];
-            const std::string param = who + " parameter " + std::to_string(p + 1);
-            EXPECT_EQ(typeText(m.params[p].vt, m.params[p].byRef), typeText(e.tdesc)) << param << ": type";
-            const unsigned expectFlags = m.params[p].byRef ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN;
-            EXPECT_EQ(paramFlagText(expectFlags), paramFlagText(e.paramdesc.wParamFlags)) << param << ": flags";
-            EXPECT_FALSE(e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) << param << ": has a default value";
-        }
+        expectParameters(m, *f, who);
+        for (size_t p = 0; p < m.params.size(); ++p)
+            EXPECT_FALSE(f->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT)
+                << who << " parameter " << p + 1 << ": has a default value";
         const std::vector<std::wstring> names = namesOf(dispatch_.Get(), f->memid);
         ASSERT_FALSE(names.empty()) << who << ": GetNames gives nothing";
         EXPECT_EQ(m.name, names[0]) << who << ": member name";
@@ -647,334 +531,5 @@ TEST_P(TypeLibrary, CoclassAttributes) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, TypeLibrary, ::testing::Values(kWin64, kWin32), buildName);
 
-// ---------------------------------------------------------------------------
-// Export table, read from the file's bytes.
-
-struct Exports {
-    WORD machine = 0;
-    std::string dllName;
-    DWORD base = 0;
-    DWORD functionCount = 0;
-    std::map<std::string, DWORD> named;  // name -> ordinal
-    std::vector<DWORD> unnamed;          // ordinals with code but no name
-};
-
-// Returns what is wrong with the image, or nothing.
-std::string readExports(const std::string& file, Exports& out) {
-    testsupport::PeImage image;
-    if (std::string problem = image.parse(file); !problem.empty()) return problem;
-    out.machine = image.machine();
-    const DWORD exportRva = image.directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress;
-    if (!exportRva) return "no export directory";
-    auto at = [&](size_t offset, size_t size) { return image.holds(offset, size); };
-    auto u16 = [&](size_t o) { return image.u16(o); };
-    auto u32 = [&](size_t o) { return image.u32(o); };
-    auto fileOffset = [&](DWORD rva, size_t& offset) { return image.fileOffset(rva, offset); };
-    auto cString = [&](DWORD rva, std::string& text) { return image.cString(rva, text); };
-
-    size_t dir = 0;
-    if (!fileOffset(exportRva, dir) || !at(dir, sizeof(IMAGE_EXPORT_DIRECTORY))) return "export directory outside the file";
-    if (!cString(u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, Name)), out.dllName)) return "unreadable export table name";
-    out.base = u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, Base));
-    out.functionCount = u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfFunctions));
-    const DWORD nameCount = u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, NumberOfNames));
-    size_t functions = 0, names = 0, ordinals = 0;
-    if (!fileOffset(u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfFunctions)), functions) ||
-        !at(functions, out.functionCount * 4ull))
-        return "unreadable export address table";
-    if (nameCount && (!fileOffset(u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNames)), names) ||
-                      !fileOffset(u32(dir + offsetof(IMAGE_EXPORT_DIRECTORY, AddressOfNameOrdinals)), ordinals) ||
-                      !at(names, nameCount * 4ull) || !at(ordinals, nameCount * 2ull)))
-        return "unreadable export name tables";
-
-    std::set<DWORD> namedIndices;
-    for (DWORD i = 0; i < nameCount; ++i) {
-        std::string name;
-        if (!cString(u32(names + i * 4), name)) return "unreadable export name " + std::to_string(i);
-        const WORD index = u16(ordinals + i * 2);
-        if (index >= out.functionCount) return "export " + name + " points past the address table";
-        if (!out.named.emplace(name, out.base + index).second) return "export " + name + " is named twice";
-        namedIndices.insert(index);
-    }
-    for (DWORD i = 0; i < out.functionCount; ++i)
-        if (u32(functions + i * 4) && !namedIndices.count(i)) out.unnamed.push_back(out.base + i);
-    return {};
-}
-
-class ExportTable : public BuiltFile {};
-
-TEST_P(ExportTable, FourNamedEntryPointsAtFixedOrdinals) {
-    const std::string bytes = testsupport::readBytes(path_);
-    ASSERT_FALSE(bytes.empty()) << "cannot read " << where();
-    Exports e;
-    const std::string problem = readExports(bytes, e);
-    ASSERT_EQ("", problem) << where();
-
-    EXPECT_EQ(hex(GetParam().is64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386), hex(e.machine))
-        << "machine of " << where();
-    EXPECT_EQ("cardkeep.dll", e.dllName) << "export table name of " << where();
-    EXPECT_EQ(1u, e.base) << "ordinal base of " << where();
-    EXPECT_EQ(4u, e.functionCount) << "export address table size of " << where();
-    const std::map<std::string, DWORD> expected = {
-        {"DllCanUnloadNow", 1}, {"DllGetClassObject", 2}, {"DllRegisterServer", 3}, {"DllUnregisterServer", 4}};
-    for (const auto& [name, ordinal] : expected) {
-        const auto found = e.named.find(name);
-        if (found == e.named.end()) {
-            ADD_FAILURE() << name << " is not exported by name from " << where();
-            continue;
-        }
-        EXPECT_EQ(ordinal, found->second) << "ordinal of " << name << " in " << where();
-    }
-    for (const auto& [name, ordinal] : e.named)
-        EXPECT_TRUE(expected.count(name)) << "unexpected export " << name << " @" << ordinal << " in " << where();
-    for (DWORD ordinal : e.unnamed) ADD_FAILURE() << "unnamed export @" << ordinal << " in " << where();
-}
-
-INSTANTIATE_TEST_SUITE_P(Builds, ExportTable, ::testing::Values(kWin64, kWin32), buildName);
-
-// ---------------------------------------------------------------------------
-// Version block.
-
-class VersionBlock : public BuiltFile {
-protected:
-    void SetUp() override {
-        BuiltFile::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeW(path_.c_str(), &ignored);
-        ASSERT_NE(0u, size) << "no version block in " << where() << " (error " << GetLastError() << ")";
-        block_.resize(size);
-        ASSERT_TRUE(GetFileVersionInfoW(path_.c_str(), 0, size, block_.data())) << "GetFileVersionInfoW " << where();
-    }
-
-    // The string, or nothing when the block has no such value.
-    bool query(const std::wstring& name, std::wstring& value) {
-        void* data = nullptr;
-        UINT length = 0;
-        const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
-        if (!VerQueryValueW(block_.data(), key.c_str(), &data, &length)) return false;
-        value = data ? std::wstring(static_cast<const wchar_t*>(data)) : std::wstring();
-        return true;
-    }
-
-    std::vector<unsigned char> block_;
-};
-
-TEST_P(VersionBlock, FixedPart) {
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) << "no fixed part";
-    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-    EXPECT_EQ(hex(VS_FFI_SIGNATURE), hex(fixed->dwSignature)) << "fixed part signature";
-    constexpr WORD version[] = {CARDKEEP_VERSION_COMMAS};
-    EXPECT_EQ(hex(MAKELONG(version[1], version[0])), hex(fixed->dwFileVersionMS)) << "file version major.minor";
-    EXPECT_EQ(hex(MAKELONG(version[3], version[2])), hex(fixed->dwFileVersionLS)) << "file version build.revision";
-    EXPECT_EQ(hex(MAKELONG(version[1], version[0])), hex(fixed->dwProductVersionMS)) << "product version major.minor";
-    EXPECT_EQ(hex(MAKELONG(version[3], version[2])), hex(fixed->dwProductVersionLS)) << "product version build.revision";
-    EXPECT_EQ(0u, fixed->dwFileFlags & fixed->dwFileFlagsMask) << "file flags (debug, prerelease, ...)";
-    EXPECT_EQ(hex(VOS__WINDOWS32), hex(fixed->dwFileOS)) << "file OS";
-    EXPECT_EQ(hex(VFT_DLL), hex(fixed->dwFileType)) << "file type";
-    EXPECT_EQ(0u, fixed->dwFileSubtype) << "file subtype";
-}
-
-TEST_P(VersionBlock, OneTranslationUsEnglishUnicode) {
-    WORD* pairs = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pairs), &length))
-        << "no translation table";
-    ASSERT_EQ(4u, length) << "translation table holds other than one language/code page pair";
-    EXPECT_EQ(hex(0x0409), hex(pairs[0])) << "translation language";
-    EXPECT_EQ(1200, pairs[1]) << "translation code page";
-}
-
-TEST_P(VersionBlock, Strings) {
-    const std::vector<std::pair<std::wstring, std::wstring>> exact = {
-        {L"FileVersion", L"" CARDKEEP_VERSION_STRING},
-        {L"ProductVersion", L"" CARDKEEP_VERSION_STRING},
-        {L"InternalName", L"cardkeep"},
-        {L"OriginalFilename", L"cardkeep.dll"},
-        {L"FileDescription", L"Orbenta Wallet Library"},
-        {L"Comments", L"Orbenta Wallet Library"},
-        {L"CompanyName", L"Orbenta"},
-    };
-    for (const auto& [name, expected] : exact) {
-        std::wstring value;
-        ASSERT_TRUE(query(name, value)) << "version string " << narrow(name) << " is missing";
-        EXPECT_EQ(expected, value) << "version string " << narrow(name);
-    }
-    for (const wchar_t* name : {L"ProductName", L"LegalCopyright", L"LegalTrademarks"}) {
-        std::wstring value;
-        ASSERT_TRUE(query(name, value)) << "version string " << narrow(name) << " is missing";
-        EXPECT_FALSE(value.empty()) << "version string " << narrow(name) << " is empty";
-    }
-    // Installers look for this key to decide to call DllRegisterServer.
-    std::wstring selfRegister = L"unset";
-    ASSERT_TRUE(query(L"OLESelfRegister", selfRegister)) << "version string OLESelfRegister is missing";
-    EXPECT_EQ(L"", selfRegister) << "version string OLESelfRegister";
-}
-
-INSTANTIATE_TEST_SUITE_P(Builds, VersionBlock, ::testing::Values(kWin64, kWin32), buildName);
-
-// ---------------------------------------------------------------------------
-// The entry points of the 64-bit build, called as COM calls them.
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-
-// Stands in for a controlling outer object; only identity matters.
-class Outer final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (riid != IID_IUnknown) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
-    LONG refs() const { return refs_; }
-
-private:
-    LONG refs_ = 1;
-};
-
-class EntryPoints : public ::testing::Test {
-protected:
-    // The build this program runs as: its own pointer size.
-    static std::wstring ownBuild() { return dllPath(sizeof(void*) == 8); }
-    static void SetUpTestSuite() { module_ = LoadLibraryW(ownBuild().c_str()); }
-    static void TearDownTestSuite() {
-        if (module_) FreeLibrary(module_);
-        module_ = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(module_) << "LoadLibraryW " << narrow(ownBuild()) << " failed";
-        getClassObject_ = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllGetClassObject")));
-        canUnload_ = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllCanUnloadNow")));
-        ASSERT_TRUE(getClassObject_) << "DllGetClassObject cannot be found by name";
-        ASSERT_TRUE(canUnload_) << "DllCanUnloadNow cannot be found by name";
-        ASSERT_TRUE(GetProcAddress(module_, "DllRegisterServer")) << "DllRegisterServer cannot be found by name";
-        ASSERT_TRUE(GetProcAddress(module_, "DllUnregisterServer")) << "DllUnregisterServer cannot be found by name";
-        ASSERT_EQ(S_OK, canUnload_()) << "DllCanUnloadNow before anything is held (an earlier test leaked)";
-    }
-    void TearDown() override {
-        if (canUnload_) {
-            EXPECT_EQ(S_OK, canUnload_()) << "DllCanUnloadNow once everything is released";
-        }
-    }
-
-    ComPtr<IClassFactory> factory() {
-        ComPtr<IClassFactory> f;
-        EXPECT_EQ(S_OK, getClassObject_(kClassId, IID_IClassFactory, reinterpret_cast<void**>(f.GetAddressOf())))
-            << "DllGetClassObject for clsWALLETA";
-        return f;
-    }
-
-    static HMODULE module_;
-    GetClassObjectFn getClassObject_ = nullptr;
-    CanUnloadFn canUnload_ = nullptr;
-};
-
-HMODULE EntryPoints::module_ = nullptr;
-
-TEST_F(EntryPoints, ClassObjectOnlyForTheWalletClass) {
-    GUID stranger{};
-    ASSERT_EQ(S_OK, CoCreateGuid(&stranger));
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject_(stranger, IID_IClassFactory, &out))
-        << "DllGetClassObject for an unknown CLSID " << guidText(stranger);
-    EXPECT_EQ(nullptr, out) << "DllGetClassObject leaves a pointer behind for an unknown CLSID";
-    // The interface's IID is not a class.
-    out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject_(kInterfaceId, IID_IClassFactory, &out))
-        << "DllGetClassObject for the interface IID";
-    EXPECT_EQ(nullptr, out);
-
-    ComPtr<IClassFactory> f = factory();
-    ASSERT_TRUE(f) << "no class factory for clsWALLETA";
-}
-
-TEST_F(EntryPoints, FactoryRefusesAggregation) {
-    ComPtr<IClassFactory> f = factory();
-    ASSERT_TRUE(f);
-    Outer outer;
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, f->CreateInstance(&outer, IID_IUnknown, &out)) << "CreateInstance with an outer";
-    EXPECT_EQ(nullptr, out) << "CreateInstance with an outer leaves a pointer behind";
-    EXPECT_EQ(1, outer.refs()) << "the refused outer object keeps a reference";
-}
-
-TEST_F(EntryPoints, ModuleStaysWhileAFactoryOrALockIsHeld) {
-    {
-        ComPtr<IClassFactory> f = factory();
-        ASSERT_TRUE(f);
-        EXPECT_EQ(S_FALSE, canUnload_()) << "DllCanUnloadNow while a class factory is held";
-        EXPECT_EQ(S_OK, f->LockServer(TRUE)) << "LockServer(TRUE)";
-    }
-    EXPECT_EQ(S_FALSE, canUnload_()) << "DllCanUnloadNow with the factory released but the server locked";
-    {
-        ComPtr<IClassFactory> f = factory();
-        ASSERT_TRUE(f);
-        EXPECT_EQ(S_OK, f->LockServer(FALSE)) << "LockServer(FALSE)";
-        EXPECT_EQ(S_FALSE, canUnload_()) << "DllCanUnloadNow with the factory still held after unlocking";
-    }
-}
-
-TEST_F(EntryPoints, ModuleStaysWhileAnObjectLives) {
-    ComPtr<IDispatch> wallet;
-    {
-        ComPtr<IClassFactory> f = factory();
-        ASSERT_TRUE(f);
-        void* out = reinterpret_cast<void*>(1);
-        GUID stranger{};
-        ASSERT_EQ(S_OK, CoCreateGuid(&stranger));
-        EXPECT_EQ(E_NOINTERFACE, f->CreateInstance(nullptr, stranger, &out)) << "CreateInstance for an unknown IID";
-        EXPECT_EQ(nullptr, out) << "CreateInstance for an unknown IID leaves a pointer behind";
-        ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(wallet.GetAddressOf())))
-            << "CreateInstance of clsWALLETA: " << narrow(testsupport::errorDescription());
-        ASSERT_TRUE(wallet);
-    }
-    EXPECT_EQ(S_FALSE, canUnload_()) << "DllCanUnloadNow while a wallet object lives";
-
-    ComPtr<IUnknown> asInterface;
-    EXPECT_EQ(S_OK, wallet->QueryInterface(kInterfaceId, reinterpret_cast<void**>(asInterface.GetAddressOf())))
-        << "the object does not answer to _clsWALLETA's IID";
-    UINT infos = 0;
-    EXPECT_EQ(S_OK, wallet->GetTypeInfoCount(&infos));
-    EXPECT_EQ(1u, infos) << "IDispatch::GetTypeInfoCount";
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, wallet->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) << "IDispatch::GetTypeInfo";
-    {
-        TypeAttr attr(info.Get());
-        ASSERT_TRUE(attr);
-        EXPECT_EQ(guidText(kInterfaceId), guidText(attr->guid)) << "the object's type info is not _clsWALLETA";
-        // Late-bound tools read properties and methods from it: the dispatch
-        // half of the dual interface, whose vtable half stays one step away.
-        EXPECT_EQ(TKIND_DISPATCH, attr->typekind) << "IDispatch::GetTypeInfo gives the vtable half";
-        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-        HREFTYPE ref = 0;
-        ComPtr<ITypeInfo> vtable;
-        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(-1, &ref)) << "no vtable half behind the dispatch half";
-        ASSERT_EQ(S_OK, info->GetRefTypeInfo(ref, &vtable));
-        TypeAttr vt(vtable.Get());
-        ASSERT_TRUE(vt);
-        EXPECT_EQ(TKIND_INTERFACE, vt->typekind);
-        EXPECT_EQ(kMemberCount, vt->cFuncs);
-    }
-    info.Reset();
-    asInterface.Reset();
-    wallet.Reset();
-}
-
 }  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}
+}  // namespace surface

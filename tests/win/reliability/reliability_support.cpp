@@ -1,0 +1,162 @@
+// The suite's shared helpers: the wallet's calls, wallet files and their
+// listing, and the tally behind the summary table.
+#include "reliability.h"
+
+#include <cstdio>
+#include <mutex>
+
+using comkit::Bstr;
+using comkit::Variant;
+using namespace testsupport;
+
+namespace reliability {
+
+HRESULT Wallet::create() {
+    object.Reset();
+    return CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                            reinterpret_cast<void**>(object.GetAddressOf()));
+}
+
+HRESULT Wallet::attach(IDispatch* host) { return object->putref_AppObject(host); }
+
+HRESULT Wallet::set(const std::wstring& pocket, const std::wstring& card, const std::wstring& info, LONG* result) {
+    Bstr p(pocket), c(card), i(info);
+    BSTR a = p.get(), b = c.get(), d = i.get();
+    LONG r = -7;
+    const HRESULT hr = object->SetCard(&a, &b, &d, &r);
+    if (result) *result = r;
+    return hr;
+}
+
+HRESULT Wallet::get(const std::wstring& pocket, const std::wstring& card, std::wstring& info) {
+    Bstr p(pocket), c(card), out;
+    BSTR a = p.get(), b = c.get();
+    const HRESULT hr = object->GetCard(&a, &b, out.put());
+    info.assign(out.view());
+    return hr;
+}
+
+void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention) {
+    EXPECT_TRUE(FAILED(hr)) << "reported as success: 0x" << std::hex << hr;
+    if (!FAILED(hr)) return;
+    const comkit::ErrorText e = hostError(object, IID__clsWALLETA);
+    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+    EXPECT_FALSE(e.description.empty()) << "a failure without a description";
+    if (!mention.empty()) {
+        EXPECT_NE(std::wstring::npos, e.description.find(mention))
+            << "\"" << narrow(e.description) << "\" does not mention \"" << narrow(mention) << "\"";
+    }
+}
+
+std::wstring useRoot(const std::wstring& root) {
+    CreateDirectoryW(root.c_str(), nullptr);
+    SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
+    std::wstring lower = root;
+    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    return lower;
+}
+
+std::wstring walletFolder(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
+                          int minor) {
+    return root + L"\\" + product + L"\\" + title + L"\\" + std::to_wstring(major) + L"." + std::to_wstring(minor);
+}
+
+std::wstring walletFile(const std::wstring& root, const std::wstring& product, const std::wstring& title, int major,
+                        int minor) {
+    return walletFolder(root, product, title, major, minor) + L"\\wallet.cdw";
+}
+
+void prepareWallet(const std::wstring& file) {
+    const std::wstring folder = file.substr(0, file.rfind(L'\\'));
+    for (size_t at = folder.find(L'\\', 3); ; at = folder.find(L'\\', at + 1)) {
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+        if (at == std::wstring::npos) break;
+    }
+    outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+    ASSERT_EQ(S_OK, ini.assignText(L"Path", file));
+    ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Key", L"NOW"));
+    ASSERT_EQ(S_OK, ini.assignText(L"Value", L"prepared")) << narrow(errorDescription());
+    ASSERT_TRUE(fileExists(file));
+}
+
+namespace {
+
+bool names(outside::LateBound& ini, const wchar_t* member, std::vector<std::wstring>& out) {
+    Variant list, count, result;
+    if (FAILED(ini.call(member, {comkit::byRef(list), comkit::byRef(count)}, result))) return false;
+    if (list.vt() != (VT_ARRAY | VT_VARIANT)) return false;
+    LONG upper = 0;
+    SafeArrayGetUBound(list.get()->parray, 1, &upper);
+    for (LONG i = 1; i <= upper; ++i) {
+        VARIANT item;
+        VariantInit(&item);
+        SafeArrayGetElement(list.get()->parray, &i, &item);
+        out.emplace_back(item.vt == VT_BSTR ? std::wstring(item.bstrVal, SysStringLen(item.bstrVal)) : L"<not text>");
+        VariantClear(&item);
+    }
+    return true;
+}
+
+}  // namespace
+
+Listing listWallet(const std::wstring& file) {
+    Listing listing;
+    outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+    if (FAILED(ini.assignText(L"Path", file))) return listing;
+    std::vector<std::wstring> pockets;
+    if (!names(ini, L"EnumerateAllSections", pockets)) return listing;
+    for (const auto& pocket : pockets) {
+        if (FAILED(ini.assignText(L"Section", pocket))) return listing;
+        if (!names(ini, L"EnumerateCurrentSection", listing.cards[pocket])) return listing;
+    }
+    listing.ok = true;
+    return listing;
+}
+
+namespace {
+
+std::mutex g_tallyLock;
+std::vector<std::pair<std::string, Tally>>& rows() {
+    static std::vector<std::pair<std::string, Tally>> all;
+    return all;
+}
+
+int failedParts() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!info) return 0;
+    int failed = 0;
+    const ::testing::TestResult* result = info->result();
+    for (int i = 0; i < result->total_part_count(); ++i)
+        if (result->GetTestPartResult(i).failed()) ++failed;
+    return failed;
+}
+
+}  // namespace
+
+Tally& tally(const std::string& scenario) {
+    std::lock_guard<std::mutex> guard(g_tallyLock);
+    for (auto& [name, t] : rows())
+        if (name == scenario) return t;
+    rows().emplace_back(scenario, Tally{});
+    return rows().back().second;
+}
+
+void printSummary() {
+    std::lock_guard<std::mutex> guard(g_tallyLock);
+    if (rows().empty()) return;
+    std::printf("\n%-44s %6s %9s %11s\n", "Scenario", "Runs", "Failures", "Cards lost");
+    for (const auto& [name, t] : rows())
+        std::printf("%-44s %6d %9d %11lld\n", name.c_str(), t.runs, t.failures, t.cardsLost);
+    std::fflush(stdout);
+}
+
+Counted::Counted(const std::string& scenario) : tally_(tally(scenario)), failedBefore_(failedParts()) {}
+
+Counted::~Counted() {
+    std::lock_guard<std::mutex> guard(g_tallyLock);
+    ++tally_.runs;
+    if (failedParts() > failedBefore_) ++tally_.failures;
+}
+
+}  // namespace reliability
