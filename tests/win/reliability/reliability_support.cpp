@@ -3,6 +3,7 @@
 #include "reliability.h"
 
 #include <cstdio>
+#include <deque>
 #include <mutex>
 
 using comkit::Bstr;
@@ -117,8 +118,9 @@ Listing listWallet(const std::wstring& file) {
 namespace {
 
 std::mutex g_tallyLock;
-std::vector<std::pair<std::string, Tally>>& rows() {
-    static std::vector<std::pair<std::string, Tally>> all;
+// A deque: the tests keep references to rows while others are added.
+std::deque<std::pair<std::string, Tally>>& rows() {
+    static std::deque<std::pair<std::string, Tally>> all;
     return all;
 }
 
