@@ -111,5 +111,6 @@ private:
 int crashWriterChild(int argc, wchar_t** argv);
 int storeChild(int argc, wchar_t** argv);
 int readerChild(int argc, wchar_t** argv);
+int holderChild(int argc, wchar_t** argv);
 
 }  // namespace reliability

@@ -16,6 +16,17 @@ const WindowsAnsiCodec kAnsi;
 // How long a writer waits for another process to finish its write.
 constexpr DWORD kLockTimeoutMs = 60000;
 
+// How long a write keeps trying to put its new file in place while another
+// program (a virus scanner, an indexer, a backup or sync tool) has the old
+// one open without delete sharing. The writes come from the host's user
+// interface thread, and Windows shows a window as not responding after 5 s
+// without messages, so the wait stays well under that; 3 s outlasts the
+// moment a scanner or indexer takes to read a file of this size. The waits
+// double from 10 ms, so a brief hold costs a brief wait, up to 500 ms, so a
+// release is noticed within half a second.
+constexpr DWORD kReplaceWindowMs = 3000;
+constexpr DWORD kFirstPauseMs = 10, kLongestPauseMs = 500;
+
 // The file system's own number for the file (the inode), which a
 // replacement changes. Asked of ntdll directly: the Win32 calls that give it
 // also fetch volume information, which is slow.
@@ -59,6 +70,21 @@ void keepPermissions(const std::wstring& from, const std::wstring& to) {
 
 bool isMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool isInUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// A rename over a file that another program holds open without delete
+// sharing fails as "access denied", as a refusal of the folder's
+// permissions does: only opening the file for deletion tells them apart.
+bool heldByAnotherProgram(const std::wstring& path, DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    const comkit::UniqueHandle probe(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 // A stable name for the file's cross-process lock: the same for every
@@ -327,16 +353,21 @@ HRESULT IniFile::replaceWith(const std::wstring& temp) {
         !CK_IO(L"set-attributes", FALSE, SetFileAttributesW(temp.c_str(), attributes & kKept)))
         return failIo(GetLastError(), L"cannot be replaced with its attributes kept");
     keepPermissions(path_, temp);
-    // Retried while a reader or a scanner holds the file open for a moment.
+    // Retried while a reader or a scanner holds the file open (see
+    // kReplaceWindowMs).
     DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    for (DWORD waited = 0, pause = kFirstPauseMs;; waited += pause, pause = std::min(pause * 2, kLongestPauseMs)) {
         if (CK_IO(L"rename", FALSE,
                   MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
             return S_OK;
         error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
-        Sleep(20);
+        if (!isInUse(error) || waited >= kReplaceWindowMs) break;
+        Sleep(pause);
     }
+    if (heldByAnotherProgram(path_, error))
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+                            L"The file " + path_ +
+                                L" is in use by another program and was not changed; try again when that program has let go of it.");
     return failIo(error, L"cannot be replaced");
 }
 
