@@ -8,14 +8,28 @@
 // In a test build, a point fires when the process's environment variable
 // CARDKEEP_FAULT names it: "<point>" throws std::bad_alloc, "<point>:other"
 // throws an exception of another kind.
+//
+// The same builds have an I/O seam: a library's file writes make their
+// platform calls through CK_IO(name, failed, call), each call named. While
+// the environment variable CARDKEEP_IO_FAULT is set, every such call appends
+// its name and a space to CARDKEEP_IO_CALLS (so a test learns how many calls
+// a write makes and which one the n-th is), and the value chooses what
+// happens to the n-th call counted there: "<n>:<error>" returns `failed`
+// with the Win32 error <error> as the last error instead of making the call
+// (n = 0: no call fails); "<n>:pause:<event>" sets the named event <event>
+// before making the n-th call and waits until <event>.go is set, so that a
+// test can act at exactly that moment. In the product CK_IO is the call.
 #pragma once
 
 #ifdef CARDKEEP_FAULT_POINTS
 
-#include <windows.h>
+#include "com_types.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace comkit {
@@ -31,9 +45,39 @@ inline void faultPoint(std::wstring_view point) {
         throw std::runtime_error("fault point");
 }
 
+// True when the call named `name` is the one armed to fail (its error is
+// then the last error); see the top of this file.
+inline bool ioFault(const wchar_t* name) {
+    wchar_t armed[128];
+    const DWORD n = GetEnvironmentVariableW(L"CARDKEEP_IO_FAULT", armed, ARRAYSIZE(armed));
+    if (n == 0 || n >= ARRAYSIZE(armed)) return false;
+    std::wstring calls(32767, L'\0');
+    calls.resize(GetEnvironmentVariableW(L"CARDKEEP_IO_CALLS", calls.data(), static_cast<DWORD>(calls.size())));
+    calls.append(name).push_back(L' ');
+    SetEnvironmentVariableW(L"CARDKEEP_IO_CALLS", calls.c_str());
+    wchar_t* rest = nullptr;
+    const unsigned long target = std::wcstoul(armed, &rest, 10);
+    if (target != static_cast<unsigned long>(std::count(calls.begin(), calls.end(), L' ')) || *rest != L':')
+        return false;
+    ++rest;
+    if (std::wcsncmp(rest, L"pause:", 6) == 0) {
+        const std::wstring event(rest + 6);
+        const UniqueHandle reached(OpenEventW(EVENT_MODIFY_STATE, FALSE, event.c_str()));
+        const UniqueHandle go(OpenEventW(SYNCHRONIZE, FALSE, (event + L".go").c_str()));
+        if (reached.valid()) SetEvent(reached.get());
+        // Bounded: a test that died must not hang the writer.
+        if (go.valid()) WaitForSingleObject(go.get(), 60000);
+        return false;
+    }
+    SetLastError(std::wcstoul(rest, nullptr, 10));
+    return true;
+}
+
 }  // namespace comkit
 
 #define CK_FAULT_POINT(point) ::comkit::faultPoint(point)
+#define CK_IO(name, failed, call) (::comkit::ioFault(name) ? (failed) : (call))
 #else
 #define CK_FAULT_POINT(point) static_cast<void>(0)
+#define CK_IO(name, failed, call) (call)
 #endif

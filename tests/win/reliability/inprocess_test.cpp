@@ -6,6 +6,8 @@
 
 #include <psapi.h>
 
+#include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -614,6 +616,152 @@ TEST_F(BadInput, AnUnusableHostIsRefusedNamingTheMember) {
         }()) << "a refused host made a folder";
     } while (FindNextFileW(search, &found));
     FindClose(search);
+}
+
+
+// ---------------------------------------------------------------------------
+// Each platform call of a write failing in turn, through the I/O seam of
+// KORVEX10's test build, for the three members that write: SetCard on a
+// wallet of 1,000 cards, the stamp that InitialiseWallet writes, and
+// ChangePassword (two writes). Whatever call fails, the member says what
+// could not be done, the file holds its old bytes (or new ones, if a rename
+// had completed), no temporary file is left, and the next call succeeds
+// with every card there. Writes and flushes fail as on a full disk.
+class IoFaults : public ::testing::Test {
+protected:
+    static constexpr int kCards = 1000;
+    static std::wstring pocket(int i) { return L"Pocket" + std::to_wstring(i % 10); }
+    static std::wstring card(int i) { return L"card" + std::to_wstring(i); }
+    static std::wstring value(int i) { return L"value of card " + std::to_wstring(i) + L" \u20ac"; }
+
+    // What a failed call's description says, by the seam's name for it;
+    // none for the calls whose failure a write survives (the permissions
+    // are kept at best, the new file's identity is read again next time).
+    static const wchar_t* says(const std::wstring& call) {
+        static const std::map<std::wstring, const wchar_t*> texts = {
+            {L"lock", L"cannot be locked"},        {L"lock-wait", L"cannot be locked"},
+            {L"examine", L"cannot be examined"},   {L"identity-open", L"cannot be opened"},
+            {L"identity", L"cannot be examined"},  {L"open", L"cannot be read"},
+            {L"read", L"cannot be read"},          {L"create", L"cannot be written"},
+            {L"write", L"the disk is full"},       {L"flush", L"the disk is full"},
+            {L"attributes", L"cannot be examined"}, {L"set-attributes", L"attributes kept"},
+            {L"rename", L"cannot be replaced"}};
+        const auto found = texts.find(call);
+        return found == texts.end() ? nullptr : found->second;
+    }
+
+    // Cards that do not read back as written.
+    long long lostCards() {
+        long long lost = 0;
+        for (int i = 0; i < kCards; ++i) {
+            std::wstring got;
+            if (FAILED(w.get(pocket(i), card(i), got)) || got != value(i)) ++lost;
+        }
+        EXPECT_EQ(0, lost) << "cards lost";
+        return lost;
+    }
+
+    HRESULT changePassword(const std::wstring& password) {
+        comkit::Bstr a(password), b(password), c(L"hint " + password);
+        BSTR pa = a.get(), pb = b.get(), pc = c.get();
+        VARIANT result;
+        VariantInit(&result);
+        const HRESULT hr = w.object->ChangePassword(&pa, &pb, &pc, &result);
+        VariantClear(&result);
+        return hr;
+    }
+
+    // An older stamp, so that InitialiseWallet has one to write.
+    void staleStamp() {
+        outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+        ASSERT_EQ(S_OK, ini.assignText(L"Path", file));
+        ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
+        ASSERT_EQ(S_OK, ini.assignText(L"Key", L"NOW"));
+        ASSERT_EQ(S_OK, ini.assignText(L"Value", L"stale"));
+    }
+
+    TempDir dir{L"rel-io"};
+    std::wstring root = useRoot(dir.path() + L"\\Root"), file = ledgerWallet(root);
+    FaultBuildCompanions faultBuild;
+    ComPtr<FakeHost> host = ledgerHost();
+    Wallet w;
+};
+
+TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
+    prepareWallet(file);
+    ASSERT_EQ(S_OK, w.create());
+    ASSERT_EQ(S_OK, w.attach(host.Get())) << narrow(errorDescription());
+    for (int i = 0; i < kCards; ++i) ASSERT_EQ(S_OK, w.set(pocket(i), card(i), value(i)));
+    int version = 0;
+    std::wstring changing;  // the value of the card that SetCard changes, as last stored
+    auto setCard = [&] {
+        const std::wstring v = L"version " + std::to_wstring(++version);
+        const HRESULT hr = w.set(L"Changing", L"card", v);
+        if (SUCCEEDED(hr)) changing = v;
+        return hr;
+    };
+    struct Member {
+        std::string name;
+        std::function<void()> prepare;
+        std::function<HRESULT()> call;
+    };
+    const Member members[] = {
+        {"SetCard", [] {}, setCard},
+        {"InitialiseWallet", [&] { staleStamp(); }, [&] { return w.object->InitialiseWallet(); }},
+        {"ChangePassword", [] {}, [&] { return changePassword(L"password " + std::to_wstring(++version)); }},
+    };
+    BoxRobot robot;  // nothing here may warn
+    for (const Member& m : members) {
+        m.prepare();
+        std::vector<std::wstring> clean;
+        {
+            IoSeam counting(L"0:0");
+            ASSERT_EQ(S_OK, m.call()) << narrow(errorDescription());
+            clean = IoSeam::calls();
+        }
+        ASSERT_FALSE(clean.empty()) << "the write did not go through the seam";
+        std::string list;
+        for (const auto& c : clean) list += " " + narrow(c);
+        std::printf("%s makes %zu calls:%s\n", m.name.c_str(), clean.size(), list.c_str());
+        const std::string row = "I/O fault, " + m.name + ": each of " + std::to_string(clean.size()) + " calls";
+        for (size_t n = 1; n <= clean.size(); ++n) {
+            Counted run(row);
+            SCOPED_TRACE(m.name + ", call " + std::to_string(n) + " (" + narrow(clean[n - 1]) + ")");
+            const bool diskFull = clean[n - 1] == L"write" || clean[n - 1] == L"flush";
+            std::optional<Counted> diskRun;
+            if (diskFull) diskRun.emplace("disk full on write or flush");
+            m.prepare();
+            const std::string before = readBytes(file);
+            HRESULT hr = E_UNEXPECTED;
+            std::vector<std::wstring> calls;
+            {
+                IoSeam fault(std::to_wstring(n) + L":" + std::to_wstring(diskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE));
+                hr = m.call();
+                calls = IoSeam::calls();
+            }
+            ASSERT_GE(calls.size(), n) << "the write took another path than before";
+            const wchar_t* text = says(calls[n - 1]);
+            const bool renamed = std::find(calls.begin(), calls.begin() + (n - 1), L"rename") != calls.begin() + (n - 1);
+            EXPECT_FALSE(fileExists(file + L".~tmp")) << "a temporary file was left";
+            if (!text) {
+                EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
+            } else {
+                expectClearError(w.object.Get(), hr, text);
+                if (!renamed) {
+                    EXPECT_EQ(before, readBytes(file)) << "the wallet file changed";
+                }
+                m.prepare();
+                EXPECT_EQ(S_OK, m.call()) << "the next call: " << narrow(errorDescription());
+            }
+            const long long lost = lostCards();
+            tally(row).cardsLost += lost;
+            if (diskFull) tally("disk full on write or flush").cardsLost += lost;
+        }
+    }
+    std::wstring got;
+    EXPECT_EQ(S_OK, w.get(L"Changing", L"card", got));
+    EXPECT_EQ(changing, got);
+    EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
 }
 
 }  // namespace

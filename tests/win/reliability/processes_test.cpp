@@ -254,6 +254,68 @@ TEST_F(Processes, TwoWritersAndAReaderAtOnceLoseNothing) {
     EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
 }
 
+// Another program (a scanner, say) holds the wallet file open for reading,
+// without delete sharing, while a card is written: reading goes on; a write
+// waits for it and succeeds if it lets go within the write's retry window,
+// and otherwise fails saying so and changes nothing. The holder is a child
+// process that lets go when told to; in the first case the write itself
+// tells it, through the I/O seam's pause before the rename's first retry.
+TEST_F(Processes, AWalletFileHeldByAnotherProgramIsWaitedForOrReported) {
+    const FaultBuildCompanions faultBuild;
+    Wallet w;
+    ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
+    std::vector<std::wstring> calls;
+    {
+        IoSeam counting(L"0:0");
+        ASSERT_EQ(S_OK, w.set(L"Held", L"card", L"before")) << narrow(errorDescription());
+        calls = IoSeam::calls();
+    }
+    const size_t rename = std::find(calls.begin(), calls.end(), L"rename") - calls.begin() + 1;
+    std::wstring stored = L"before";
+    ASSERT_LE(rename, calls.size()) << "the write did not go through the seam";
+    for (const bool letsGo : {true, false}) {
+        const std::string row = letsGo ? "file held by another program: let go"
+                                       : "file held by another program: held on";
+        Counted run(row);
+        const std::wstring event =
+            L"Local\\ckrel-hold-" + std::to_wstring(GetCurrentProcessId()) + (letsGo ? L"-a" : L"-b");
+        UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+        UniqueHandle released(CreateEventW(nullptr, TRUE, FALSE, (event + L".go").c_str()));
+        UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, (event + L".held").c_str()));
+        UniqueHandle child = spawnSelf(L"--holder \"" + file + L"\" " + event);
+        ASSERT_TRUE(child.valid());
+        const HANDLE heldOrEnded[] = {holding.get(), child.get()};
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, heldOrEnded, FALSE, INFINITE)) << "the holder ended early";
+
+        std::wstring got;
+        EXPECT_EQ(S_OK, w.get(L"Held", L"card", got)) << "reading while held: " << narrow(errorDescription());
+        EXPECT_EQ(stored, got);
+        const std::string before = readBytes(file);
+        const std::wstring value = letsGo ? L"after waiting" : L"after the holder let go";
+        if (letsGo) {
+            IoSeam pauseAtRetry(std::to_wstring(rename + 1) + L":pause:" + event);
+            EXPECT_EQ(S_OK, w.set(L"Held", L"card", value)) << narrow(errorDescription());
+            calls = IoSeam::calls();
+            EXPECT_GT(std::count(calls.begin(), calls.end(), L"rename"), 1) << "the write did not wait";
+        } else {
+            expectClearError(w.object.Get(), w.set(L"Held", L"card", value), L"in use by another program");
+            EXPECT_EQ(before, readBytes(file)) << "the wallet file changed";
+            SetEvent(release.get());
+        }
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.get(), INFINITE));
+        DWORD code = 1;
+        EXPECT_TRUE(GetExitCodeProcess(child.get(), &code) && code == 0) << "the holder failed: " << code;
+        EXPECT_FALSE(fileExists(file + L".~tmp")) << "a temporary file was left";
+        if (!letsGo) {
+            EXPECT_EQ(S_OK, w.set(L"Held", L"card", value)) << narrow(errorDescription());
+        }
+        EXPECT_EQ(S_OK, w.get(L"Held", L"card", got));
+        EXPECT_EQ(value, got);
+        stored = value;
+        tally(row).cardsLost += checkKept(w) + (got == value ? 0 : 1);
+    }
+}
+
 }  // namespace
 
 // The crash writer: SetCard in a loop, reporting each card only after its
@@ -347,6 +409,25 @@ int readerChild(int argc, wchar_t** argv) {
     DWORD put = 0;
     WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
     return std::min(failures, 89);
+}
+
+// The holder: opens the file as a scanner does (reading, others may only
+// read), says so through <event>.held, lets go when <event> is set, and
+// says so through <event>.go.
+int holderChild(int argc, wchar_t** argv) {
+    if (argc < 2) return 90;
+    const std::wstring event = argv[1];
+    UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, event.c_str()));
+    UniqueHandle released(OpenEventW(EVENT_MODIFY_STATE, FALSE, (event + L".go").c_str()));
+    UniqueHandle holding(OpenEventW(EVENT_MODIFY_STATE, FALSE, (event + L".held").c_str()));
+    if (!release.valid() || !released.valid() || !holding.valid()) return 91;
+    UniqueHandle file(CreateFileW(argv[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) return 92;
+    SetEvent(holding.get());
+    WaitForSingleObject(release.get(), INFINITE);
+    file.reset();
+    SetEvent(released.get());
+    return 0;
 }
 
 }  // namespace reliability

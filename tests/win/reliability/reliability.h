@@ -53,6 +53,36 @@ struct Listing {
 };
 Listing listWallet(const std::wstring& file);
 
+// KORVEX10's two classes served in this process from its test build
+// (bin\faults\KORVEX10_faults.dll) while this lives, so that wallets created
+// meanwhile reach the INI file through its I/O seam. The class objects are
+// registered with COM for this process only: no registry is changed (Wine 8
+// would not look at a per-user registration, and the machine-wide one is
+// shared with the tests running beside this one), and nothing is left behind
+// if the test dies.
+class FaultBuildCompanions {
+public:
+    FaultBuildCompanions();
+    ~FaultBuildCompanions();
+    FaultBuildCompanions(const FaultBuildCompanions&) = delete;
+    FaultBuildCompanions& operator=(const FaultBuildCompanions&) = delete;
+
+private:
+    DWORD cookies_[2] = {};
+};
+
+// The I/O seam of that build (kit/fault_points.h), armed while this lives:
+// "<n>:<error>" fails the n-th call, "<n>:pause:<event>" pauses before it,
+// "0:0" only counts. calls() names the seam's calls since it was armed.
+class IoSeam {
+public:
+    explicit IoSeam(const std::wstring& how);
+    ~IoSeam();
+    IoSeam(const IoSeam&) = delete;
+    IoSeam& operator=(const IoSeam&) = delete;
+    static std::vector<std::wstring> calls();
+};
+
 // Rows of the summary printed when the suite ends.
 struct Tally {
     int runs = 0;
@@ -81,5 +111,6 @@ private:
 int crashWriterChild(int argc, wchar_t** argv);
 int storeChild(int argc, wchar_t** argv);
 int readerChild(int argc, wchar_t** argv);
+int holderChild(int argc, wchar_t** argv);
 
 }  // namespace reliability

@@ -20,6 +20,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"--crash-writer") rc = reliability::crashWriterChild(argc - 2, argv + 2);
     else if (mode == L"--store") rc = reliability::storeChild(argc - 2, argv + 2);
     else if (mode == L"--reader") rc = reliability::readerChild(argc - 2, argv + 2);
+    else if (mode == L"--holder") rc = reliability::holderChild(argc - 2, argv + 2);
     else {
         ::testing::InitGoogleTest(&argc, argv);
         ::testing::AddGlobalTestEnvironment(new Summary);

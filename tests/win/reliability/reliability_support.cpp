@@ -2,7 +2,10 @@
 // listing, and the tally behind the summary table.
 #include "reliability.h"
 
+#include "identity.h"
+
 #include <cstdio>
+#include <deque>
 #include <mutex>
 
 using comkit::Bstr;
@@ -116,9 +119,56 @@ Listing listWallet(const std::wstring& file) {
 
 namespace {
 
+void serveFromFaultBuild(DWORD (&cookies)[2]) {
+    const std::wstring path = programFolder() + L"\\faults\\KORVEX10_faults.dll";
+    HMODULE module = LoadLibraryW(path.c_str());  // stays loaded: COM may hold its objects until the end
+    ASSERT_NE(nullptr, module) << "cannot load " << narrow(path);
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto get =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    ASSERT_NE(nullptr, get);
+    const wchar_t* classes[] = {KORVEX10_CLSID_INIFILE_TEXT, KORVEX10_CLSID_CRYPTOGRAPHY_TEXT};
+    for (int i = 0; i < 2; ++i) {
+        CLSID clsid{};
+        ASSERT_EQ(S_OK, CLSIDFromString(classes[i], &clsid));
+        ComPtr<IUnknown> factory;
+        ASSERT_EQ(S_OK, get(clsid, IID_IUnknown, reinterpret_cast<void**>(factory.GetAddressOf())));
+        ASSERT_EQ(S_OK, CoRegisterClassObject(clsid, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                              &cookies[i]));
+    }
+}
+
+}  // namespace
+
+FaultBuildCompanions::FaultBuildCompanions() { serveFromFaultBuild(cookies_); }
+
+FaultBuildCompanions::~FaultBuildCompanions() {
+    for (DWORD cookie : cookies_)
+        if (cookie) CoRevokeClassObject(cookie);
+}
+
+IoSeam::IoSeam(const std::wstring& how) {
+    SetEnvironmentVariableW(L"CARDKEEP_IO_CALLS", nullptr);
+    SetEnvironmentVariableW(L"CARDKEEP_IO_FAULT", how.c_str());
+}
+
+IoSeam::~IoSeam() { SetEnvironmentVariableW(L"CARDKEEP_IO_FAULT", nullptr); }
+
+std::vector<std::wstring> IoSeam::calls() {
+    std::wstring all(32767, L'\0');
+    all.resize(GetEnvironmentVariableW(L"CARDKEEP_IO_CALLS", all.data(), static_cast<DWORD>(all.size())));
+    std::vector<std::wstring> names;
+    for (size_t start = 0, end; (end = all.find(L' ', start)) != std::wstring::npos; start = end + 1)
+        names.push_back(all.substr(start, end - start));
+    return names;
+}
+
+namespace {
+
 std::mutex g_tallyLock;
-std::vector<std::pair<std::string, Tally>>& rows() {
-    static std::vector<std::pair<std::string, Tally>> all;
+// A deque: the tests keep references to rows while others are added.
+std::deque<std::pair<std::string, Tally>>& rows() {
+    static std::deque<std::pair<std::string, Tally>> all;
     return all;
 }
 

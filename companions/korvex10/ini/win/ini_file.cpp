@@ -1,9 +1,12 @@
 #include "ini_file.h"
 
 #include "com_error.h"
+#include "fault_points.h"
 #include "win_text.h"
 
 #include <aclapi.h>
+
+#include <algorithm>
 
 namespace korvex::ini {
 namespace {
@@ -12,6 +15,17 @@ const WindowsAnsiCodec kAnsi;
 
 // How long a writer waits for another process to finish its write.
 constexpr DWORD kLockTimeoutMs = 60000;
+
+// How long a write keeps trying to put its new file in place while another
+// program (a virus scanner, an indexer, a backup or sync tool) has the old
+// one open without delete sharing. The writes come from the host's user
+// interface thread, and Windows shows a window as not responding after 5 s
+// without messages, so the wait stays well under that; 3 s outlasts the
+// moment a scanner or indexer takes to read a file of this size. The waits
+// double from 10 ms, so a brief hold costs a brief wait, up to 500 ms, so a
+// release is noticed within half a second.
+constexpr DWORD kReplaceWindowMs = 3000;
+constexpr DWORD kFirstPauseMs = 10, kLongestPauseMs = 500;
 
 // The file system's own number for the file (the inode), which a
 // replacement changes. Asked of ntdll directly: the Win32 calls that give it
@@ -40,20 +54,37 @@ LONGLONG fileIndex(HANDLE file) {
 void keepPermissions(const std::wstring& from, const std::wstring& to) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (CK_IO(L"permissions", GetLastError(),
+              GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                    nullptr, &descriptor)) != ERROR_SUCCESS)
         return;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (dacl && GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
-        SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
-                              nullptr);
+        CK_IO(L"set-permissions", GetLastError(),
+              SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr));
     LocalFree(descriptor);
 }
 
 bool isMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool isInUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// A rename over a file that another program holds open without delete
+// sharing fails as "access denied", as a refusal of the folder's
+// permissions does: only opening the file for deletion tells them apart.
+bool heldByAnotherProgram(const std::wstring& path, DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    const comkit::UniqueHandle probe(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 // A stable name for the file's cross-process lock: the same for every
@@ -82,13 +113,18 @@ bool IniFile::Stamp::sameVersion(const Stamp& o) const {
 IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
 
 HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
+    // The system's own text for a full disk does not say so plainly in
+    // every language and version: say it here, and that nothing changed.
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+        return comkit::fail(HRESULT_FROM_WIN32(error), L"The file " + path_ + L" " + what +
+                                                           L": the disk is full. The file was not changed.");
     return comkit::failWin32(error, L"The file " + path_ + L" " + what);
 }
 
 HRESULT IniFile::quickStamp(Stamp& stamp) const {
     stamp = {};
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+    if (!CK_IO(L"examine", FALSE, GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data))) {
         const DWORD error = GetLastError();
         if (isMissing(error)) return S_OK;
         return failIo(error, L"cannot be examined");
@@ -101,26 +137,27 @@ HRESULT IniFile::quickStamp(Stamp& stamp) const {
     return S_OK;
 }
 
-HRESULT IniFile::fullStamp(Stamp& stamp) const {
+HRESULT IniFile::fullStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
     stamp = {};
-    comkit::UniqueHandle file(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+    comkit::UniqueHandle file(CK_IO((std::wstring(seam) + L"identity-open").c_str(), INVALID_HANDLE_VALUE,
+                                    CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr)));
     if (!file.valid()) {
         const DWORD error = GetLastError();
         if (isMissing(error)) return S_OK;
         return failIo(error, L"cannot be opened");
     }
-    return stampOf(file.get(), stamp);
+    return stampOf(file.get(), stamp, seam);
 }
 
 // GetFileInformationByHandle would give the same, but it also asks for the
 // volume's serial number, which costs far more than everything else here.
-HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp) const {
+HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
     FILE_STANDARD_INFO standard{};
     FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
-        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+    if (!CK_IO((std::wstring(seam) + L"identity").c_str(), FALSE, GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) ||
+        !CK_IO((std::wstring(seam) + L"identity").c_str(), FALSE, GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)))
         return failIo(GetLastError(), L"cannot be examined");
     if (standard.Directory)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
@@ -148,9 +185,10 @@ HRESULT IniFile::refresh(bool forWrite) {
 
 HRESULT IniFile::load() {
     current_ = false;
-    comkit::UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    comkit::UniqueHandle file(CK_IO(L"open", INVALID_HANDLE_VALUE,
+                                    CreateFileW(path_.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
     if (!file.valid()) {
         const DWORD error = GetLastError();
         if (!isMissing(error)) return failIo(error, L"cannot be read");
@@ -170,7 +208,8 @@ HRESULT IniFile::load() {
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr))
+        if (!CK_IO(L"read", FALSE,
+                   ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)))
             return failIo(GetLastError(), L"cannot be read");
         if (got == 0) break;  // shorter than it said: read what is there
         done += got;
@@ -205,10 +244,10 @@ HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& 
 
 HRESULT IniFile::lock() {
     if (!mutex_.valid()) {
-        mutex_.reset(CreateMutexW(nullptr, FALSE, lockName(path_).c_str()));
+        mutex_.reset(CK_IO(L"lock", nullptr, CreateMutexW(nullptr, FALSE, lockName(path_).c_str())));
         if (!mutex_.valid()) return failIo(GetLastError(), L"cannot be locked");
     }
-    switch (WaitForSingleObject(mutex_.get(), kLockTimeoutMs)) {
+    switch (CK_IO(L"lock-wait", WAIT_FAILED, WaitForSingleObject(mutex_.get(), kLockTimeoutMs))) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // a writer died holding it; the file itself is whole
         return S_OK;
@@ -249,45 +288,53 @@ HRESULT IniFile::save() {
     // Written beside the file, so the replacement is a rename on one volume.
     const std::wstring temp = path_ + L".~tmp";
     {
-        comkit::UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        comkit::UniqueHandle file(CK_IO(L"create", INVALID_HANDLE_VALUE,
+                                        CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
         size_t done = 0;
         while (done < bytes.size()) {
             DWORD put = 0;
             const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-            if (!WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr) || put == 0) {
+            if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) || put == 0) {
                 const DWORD error = GetLastError();
                 file.reset();
-                DeleteFileW(temp.c_str());
+                CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
                 return failIo(error, L"cannot be written");
             }
             done += put;
         }
-        if (!FlushFileBuffers(file.get())) {
+        if (!CK_IO(L"flush", FALSE, FlushFileBuffers(file.get()))) {
             const DWORD error = GetLastError();
             file.reset();
-            DeleteFileW(temp.c_str());
+            CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
             return failIo(error, L"cannot be written to the disk");
         }
     }
     const HRESULT hr = replaceWith(temp);
     if (FAILED(hr)) {
-        DeleteFileW(temp.c_str());
+        CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
         return hr;
     }
     encoding_ = encoding;
+    // The write is done and durable: a file that cannot be examined now is
+    // read again next time, and this write does not report a failure.
     Stamp now;
-    CK_RETURN_IF_FAILED(fullStamp(now));
+    if (FAILED(fullStamp(now, L"new-"))) {
+        comkit::takeErrorInfo();
+        current_ = false;
+        return S_OK;
+    }
     loaded_ = now;
     current_ = true;
     return S_OK;
 }
 
 HRESULT IniFile::replaceWith(const std::wstring& temp) {
-    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    const DWORD attributes = CK_IO(L"attributes", INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path_.c_str()));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH)) return S_OK;
+        if (!isMissing(GetLastError())) return failIo(GetLastError(), L"cannot be examined");
+        if (CK_IO(L"rename", FALSE, MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH))) return S_OK;
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
             return failIo(GetLastError(), L"cannot be created");
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -300,17 +347,27 @@ HRESULT IniFile::replaceWith(const std::wstring& temp) {
     // the two left no wallet at all. The old file's attributes are kept.
     constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept))
-        SetFileAttributesW(temp.c_str(), attributes & kKept);
+    // A hidden or system file that came back plain would be a change the
+    // user did not ask for: better no write than that one.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept) &&
+        !CK_IO(L"set-attributes", FALSE, SetFileAttributesW(temp.c_str(), attributes & kKept)))
+        return failIo(GetLastError(), L"cannot be replaced with its attributes kept");
     keepPermissions(path_, temp);
-    // Retried while a reader or a scanner holds the file open for a moment.
+    // Retried while a reader or a scanner holds the file open (see
+    // kReplaceWindowMs).
     DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return S_OK;
+    for (DWORD waited = 0, pause = kFirstPauseMs;; waited += pause, pause = std::min(pause * 2, kLongestPauseMs)) {
+        if (CK_IO(L"rename", FALSE,
+                  MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
+            return S_OK;
         error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
-        Sleep(20);
+        if (!isInUse(error) || waited >= kReplaceWindowMs) break;
+        Sleep(pause);
     }
+    if (heldByAnotherProgram(path_, error))
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+                            L"The file " + path_ +
+                                L" is in use by another program and was not changed; try again when that program has let go of it.");
     return failIo(error, L"cannot be replaced");
 }
 

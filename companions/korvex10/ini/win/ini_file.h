@@ -43,8 +43,9 @@ private:
     };
 
     HRESULT quickStamp(Stamp& stamp) const;
-    HRESULT fullStamp(Stamp& stamp) const;
-    HRESULT stampOf(HANDLE file, Stamp& stamp) const;
+    // seam: how the test builds name the platform calls (kit/fault_points.h).
+    HRESULT fullStamp(Stamp& stamp, const wchar_t* seam = L"") const;
+    HRESULT stampOf(HANDLE file, Stamp& stamp, const wchar_t* seam = L"") const;
     HRESULT refresh(bool forWrite);
     HRESULT load();
     HRESULT save();
