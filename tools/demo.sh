@@ -38,4 +38,4 @@ fi
 
 # Pictures of the two dialogs, filled with a wallet like the demo's.
 echo
-"$CARDKEEP_ROOT/tools/screenshots.sh" && echo "Dialog pictures: build/demo/wallet-dialog.png, build/demo/pocket-dialog.png"
+"$CARDKEEP_ROOT/tools/screenshots.sh"
