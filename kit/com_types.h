@@ -13,6 +13,13 @@
 
 namespace comkit {
 
+// A base for a class that owns something and so must not be copied.
+struct NoCopy {
+    NoCopy() = default;
+    NoCopy(const NoCopy&) = delete;
+    NoCopy& operator=(const NoCopy&) = delete;
+};
+
 using Microsoft::WRL::ComPtr;
 
 // Takes over a reference the caller already owns (a new object's first).

@@ -14,7 +14,7 @@ namespace {
 
 // The robot as a child process, watching once constructed; asked to stop
 // and waited for when it goes out of scope.
-class Robot {
+class Robot : comkit::NoCopy {
 public:
     Robot(const TempDir& folder, const std::wstring& arguments)
         : log_(folder.file(L"robot.log")),
@@ -31,8 +31,6 @@ public:
         stop();
         if (WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 99);
     }
-    Robot(const Robot&) = delete;
-    Robot& operator=(const Robot&) = delete;
 
     bool started() const { return process_.valid(); }
     const std::wstring& log() const { return log_; }

@@ -47,13 +47,11 @@ inline std::string hex(long long v) {
 
 // What ITypeInfo hands out, owned until it is handed back.
 template <class Desc>
-class TypeInfoPart {
+class TypeInfoPart : comkit::NoCopy {
 public:
     ~TypeInfoPart() {
         if (desc_) release(desc_);
     }
-    TypeInfoPart(const TypeInfoPart&) = delete;
-    TypeInfoPart& operator=(const TypeInfoPart&) = delete;
     explicit operator bool() const { return desc_ != nullptr; }
     const Desc* operator->() const { return desc_; }
     const Desc& operator*() const { return *desc_; }

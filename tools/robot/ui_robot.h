@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "com_types.h"
+
 #include <atomic>
 #include <map>
 #include <set>
@@ -95,12 +97,10 @@ private:
 // Lives on a thread that shows windows; drain() from another thread waits
 // until everything posted to that thread so far has been handled there,
 // by posting one more message to a message-only window of the probe's.
-class QueueProbe {
+class QueueProbe : comkit::NoCopy {
 public:
     QueueProbe();
     ~QueueProbe();
-    QueueProbe(const QueueProbe&) = delete;
-    QueueProbe& operator=(const QueueProbe&) = delete;
     DWORD thread() const { return thread_; }
     // False when the probe's message was not handled within patienceMs, or
     // giveUp turned true meanwhile.
@@ -121,12 +121,10 @@ private:
 // Answers this process's message boxes from another thread while it lives,
 // as a user would: reads each new box's title and text, then presses the
 // button configured for its title (OK for any other).
-class BoxRobot {
+class BoxRobot : comkit::NoCopy {
 public:
     explicit BoxRobot(std::map<std::wstring, int> answers = {});
     ~BoxRobot();
-    BoxRobot(const BoxRobot&) = delete;
-    BoxRobot& operator=(const BoxRobot&) = delete;
 
     // The boxes answered so far, in order.
     std::vector<SeenBox> seen() const;

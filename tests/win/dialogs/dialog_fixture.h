@@ -38,12 +38,10 @@ std::wstring repeat(const std::wstring& piece, size_t length);
 
 // While it lives, the wallet file's name belongs to a folder (the file is
 // moved aside): every access to the wallet fails. Restores the file after.
-class FolderInPlaceOf {
+class FolderInPlaceOf : comkit::NoCopy {
 public:
     explicit FolderInPlaceOf(std::wstring file);
     ~FolderInPlaceOf();
-    FolderInPlaceOf(const FolderInPlaceOf&) = delete;
-    FolderInPlaceOf& operator=(const FolderInPlaceOf&) = delete;
     bool ok() const { return ok_; }
 
 private:
@@ -53,12 +51,10 @@ private:
 
 // A window of the host on the test's thread, the one that calls the
 // dialogs: a visible top-level window whose field has the focus.
-class HostWindow {
+class HostWindow : comkit::NoCopy {
 public:
     HostWindow();
     ~HostWindow();
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
     HWND window() const { return window_; }
     HWND field() const { return field_; }
 

@@ -60,12 +60,10 @@ Listing listWallet(const std::wstring& file);
 // would not look at a per-user registration, and the machine-wide one is
 // shared with the tests running beside this one), and nothing is left behind
 // if the test dies.
-class FaultBuildCompanions {
+class FaultBuildCompanions : comkit::NoCopy {
 public:
     FaultBuildCompanions();
     ~FaultBuildCompanions();
-    FaultBuildCompanions(const FaultBuildCompanions&) = delete;
-    FaultBuildCompanions& operator=(const FaultBuildCompanions&) = delete;
 
 private:
     DWORD cookies_[2] = {};
@@ -74,12 +72,10 @@ private:
 // The I/O seam of that build (kit/fault_points.h), armed while this lives:
 // "<n>:<error>" fails the n-th call, "<n>:pause:<event>" pauses before it,
 // "0:0" only counts. calls() names the seam's calls since it was armed.
-class IoSeam {
+class IoSeam : comkit::NoCopy {
 public:
     explicit IoSeam(const std::wstring& how);
     ~IoSeam();
-    IoSeam(const IoSeam&) = delete;
-    IoSeam& operator=(const IoSeam&) = delete;
     static std::vector<std::wstring> calls();
 };
 
@@ -95,12 +91,10 @@ Tally& tally(const std::string& scenario);
 void printSummary();
 
 // Counts one run of a scenario, and a failure if any check inside failed.
-class Counted {
+class Counted : comkit::NoCopy {
 public:
     explicit Counted(const std::string& scenario);
     ~Counted();
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
 
 private:
     Tally& tally_;

@@ -94,7 +94,7 @@ private:
 };
 
 // While it lives, cryptography components created on this thread are sealer.
-class SealerScope {
+class SealerScope : comkit::NoCopy {
 public:
     explicit SealerScope(IClassFactory* sealer) {
         CLSID crypto{};
@@ -102,8 +102,6 @@ public:
         EXPECT_EQ(S_OK, CoRegisterClassObject(crypto, sealer, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_));
     }
     ~SealerScope() { CoRevokeClassObject(cookie_); }
-    SealerScope(const SealerScope&) = delete;
-    SealerScope& operator=(const SealerScope&) = delete;
 
 private:
     DWORD cookie_ = 0;

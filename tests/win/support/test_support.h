@@ -15,12 +15,10 @@
 namespace testsupport {
 
 // A fresh empty folder under the prefix's temp folder, removed afterwards.
-class TempDir {
+class TempDir : comkit::NoCopy {
 public:
     explicit TempDir(const std::wstring& tag);
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::wstring& path() const { return path_; }
     std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
 
@@ -55,12 +53,10 @@ HRESULT createFromFaultBuild(const wchar_t* library, REFCLSID clsid, REFIID iid,
 
 // Arms a fault point of the test builds while it lives: "<point>" fails as
 // an allocation would, "<point>:other" with another exception.
-class FaultPoint {
+class FaultPoint : comkit::NoCopy {
 public:
     explicit FaultPoint(const wchar_t* point) { SetEnvironmentVariableW(L"CARDKEEP_FAULT", point); }
     ~FaultPoint() { SetEnvironmentVariableW(L"CARDKEEP_FAULT", nullptr); }
-    FaultPoint(const FaultPoint&) = delete;
-    FaultPoint& operator=(const FaultPoint&) = delete;
 };
 
 // The folder of this program (the build's bin folder).
