@@ -1,6 +1,6 @@
 // Several processes on one wallet: a writer killed at random moments, and
-// two writers with a reader all at once. The child processes are this test
-// program again, started with a mode switch (see wmain).
+// eight writers with two readers all at once. The child processes are this
+// test program again, started with a mode switch (see wmain).
 #include "reliability.h"
 
 #include "ui_robot.h"
@@ -30,6 +30,11 @@ std::wstring storeValue(const std::wstring& who, int i) {
     return who + L" card " + std::to_wstring(i) + L" " + std::wstring(static_cast<size_t>(i % 40), L'x');
 }
 std::wstring storePocket(int i) { return L"Shared" + std::to_wstring(i % 5); }
+
+// The concurrency scenario's writers are named a, b, c, ...; each writes its
+// own cards, so every card has one value ever written.
+constexpr int kWriters = 8, kCardsPerWriter = 250, kReaders = 2;
+std::wstring writerName(int k) { return std::wstring(1, static_cast<wchar_t>(L'a' + k)); }
 
 // Cards written before the children start; nobody else may change them.
 std::map<std::pair<std::wstring, std::wstring>, std::wstring> keptCards() {
@@ -200,42 +205,64 @@ TEST_F(Processes, AWriterKilledAtRandomLosesNoReturnedCard) {
     EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
 }
 
-// Two writers store 500 cards each while a reader reads known cards and
-// lists the pockets all the time: no call of the reader fails or sees a
-// broken value, and afterwards all 1,000 cards are there exactly.
-TEST_F(Processes, TwoWritersAndAReaderAtOnceLoseNothing) {
-    Counted run("concurrency: 2 writers x 500 + reader");
-    Tally& t = tally("concurrency: 2 writers x 500 + reader");
+// Eight writers store 250 cards each while two readers read the writers'
+// cards and the kept ones and list the pockets all the time: no call of a
+// reader fails, every card it reads is either not written yet or exactly
+// what its writer wrote (and, once seen, stays so), and afterwards all
+// 2,000 cards are there exactly and the kept cards unchanged.
+TEST_F(Processes, EightWritersAndTwoReadersAtOnceLoseNothing) {
+    const std::string row = "concurrency: 8 writers x 250 + 2 readers";
+    Counted run(row);
+    Tally& t = tally(row);
     BoxRobot robot;
     const std::wstring tag = std::to_wstring(GetCurrentProcessId());
-    const std::wstring readyName = L"Local\\ckrel-reader-ready-" + tag, stopName = L"Local\\ckrel-reader-stop-" + tag;
-    UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    const std::wstring stopName = L"Local\\ckrel-reader-stop-" + tag;
     UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
-    const std::wstring readsPath = dir.file(L"reads.txt");
-    UniqueHandle reader = spawnSelf(L"--reader " + readyName + L" " + stopName + L" \"" + readsPath + L"\"");
-    ASSERT_TRUE(reader.valid());
-    HANDLE first[] = {ready.get(), reader.get()};
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, first, FALSE, 60000)) << "the reader did not start";
-
-    UniqueHandle a = spawnSelf(L"--store a 500"), b = spawnSelf(L"--store b 500");
-    ASSERT_TRUE(a.valid() && b.valid());
-    HANDLE writers[] = {a.get(), b.get()};
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, writers, TRUE, 300000)) << "the writers did not finish";
-    SetEvent(stop.get());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.get(), 60000));
-    for (HANDLE h : {a.get(), b.get(), reader.get()}) {
-        DWORD code = 99;
-        GetExitCodeProcess(h, &code);
-        EXPECT_EQ(0u, code) << "a child reported failures (writer: the count of failed SetCard; reader: of bad reads)";
+    UniqueHandle ready[kReaders], readers[kReaders];
+    for (int r = 0; r < kReaders; ++r) {
+        const std::wstring readyName = L"Local\\ckrel-reader-ready-" + tag + L"-" + std::to_wstring(r);
+        ready[r].reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+        readers[r] = spawnSelf(L"--reader " + readyName + L" " + stopName + L" \"" +
+                               dir.file(L"reads" + std::to_wstring(r) + L".txt") + L"\" " + std::to_wstring(r));
+        ASSERT_TRUE(readers[r].valid());
     }
-    const std::string reads = readBytes(readsPath);
-    EXPECT_GT(std::atoi(reads.c_str()), 1) << "the reader did not read while the writers wrote";
+    for (int r = 0; r < kReaders; ++r) {
+        HANDLE first[] = {ready[r].get(), readers[r].get()};
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, first, FALSE, 60000)) << "reader " << r << " did not start";
+    }
+
+    UniqueHandle writers[kWriters];
+    HANDLE running[kWriters];
+    for (int k = 0; k < kWriters; ++k) {
+        writers[k] = spawnSelf(L"--store " + writerName(k) + L" " + std::to_wstring(kCardsPerWriter));
+        ASSERT_TRUE(writers[k].valid());
+        running[k] = writers[k].get();
+    }
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kWriters, running, TRUE, 600000)) << "the writers did not finish";
+    SetEvent(stop.get());
+    for (const UniqueHandle& reader : readers) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader.get(), 60000));
+    auto expectClean = [](const UniqueHandle& child, const char* what, int c) {
+        DWORD code = 99;
+        GetExitCodeProcess(child.get(), &code);
+        EXPECT_EQ(0u, code) << what << " " << c << " reported failures (the count of failed calls or bad reads)";
+    };
+    for (int k = 0; k < kWriters; ++k) expectClean(writers[k], "writer", k);
+    for (int r = 0; r < kReaders; ++r) expectClean(readers[r], "reader", r);
+    long long checked = 0;
+    for (int r = 0; r < kReaders; ++r) {
+        long long loops = 0, reads = 0;
+        std::sscanf(readBytes(dir.file(L"reads" + std::to_wstring(r) + L".txt")).c_str(), "%lld %lld", &loops, &reads);
+        EXPECT_GT(loops, 1) << "reader " << r << " did not read while the writers wrote";
+        checked += reads;
+    }
+    std::printf("%lld reads checked by %d readers\n", checked, kReaders);
 
     Wallet w;
     ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
     t.cardsLost += checkKept(w);
-    for (const wchar_t* who : {L"a", L"b"}) {
-        for (int i = 0; i < 500; ++i) {
+    for (int k = 0; k < kWriters; ++k) {
+        const std::wstring who = writerName(k);
+        for (int i = 0; i < kCardsPerWriter; ++i) {
             std::wstring got;
             EXPECT_EQ(S_OK, w.get(storePocket(i), who + std::to_wstring(i), got));
             if (got != storeValue(who, i)) {
@@ -250,7 +277,7 @@ TEST_F(Processes, TwoWritersAndAReaderAtOnceLoseNothing) {
     size_t shared = 0;
     for (const auto& [pocket, cards] : listing.cards)
         if (pocket.rfind(L"Shared", 0) == 0) shared += cards.size();
-    EXPECT_EQ(1000u, shared) << "cards appeared or vanished";
+    EXPECT_EQ(static_cast<size_t>(kWriters * kCardsPerWriter), shared) << "cards appeared or vanished";
     EXPECT_TRUE(robot.seen().empty()) << "a message box appeared";
 }
 
@@ -356,14 +383,17 @@ int storeChild(int argc, wchar_t** argv) {
     return std::min(failures, 89);
 }
 
-// The reader: until told to stop, reads every kept card and one card of
-// each writer, and lists the pockets. Each card is either not yet written
-// (the empty text) or exact; a failed call or another value counts.
+// A reader of the concurrency scenario: until told to stop, reads every
+// kept card and one card of each writer (reader 0 walks the cards forwards,
+// reader 1 backwards), and lists the pockets. A writer's card is either not
+// written yet (the empty text) or exact, and once seen never goes away; a
+// failed call or any other value counts. Writes "<loops> <card reads>".
 int readerChild(int argc, wchar_t** argv) {
-    if (argc < 3) return 90;
+    if (argc < 4) return 90;
     UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[0]));
     UniqueHandle stop(OpenEventW(SYNCHRONIZE, FALSE, argv[1]));
     if (!ready.valid() || !stop.valid()) return 91;
+    const bool backwards = _wtoi(argv[3]) % 2 == 1;
     Wallet w;
     if (FAILED(attachOwnHost(w))) return 92;
     const auto kept = keptCards();
@@ -379,7 +409,9 @@ int readerChild(int argc, wchar_t** argv) {
         ini = outside::LateBound(object);
     }
     if (FAILED(ini.assignText(L"Path", file))) return 94;
-    int failures = 0, loops = 0;
+    std::set<std::wstring> seen;
+    int failures = 0;
+    long long loops = 0, reads = 0;
     auto bad = [&](const char* what, const std::wstring& detail) {
         std::fprintf(stderr, "reader: %s %ls (%ls)\n", what, detail.c_str(), errorDescription().c_str());
         ++failures;
@@ -387,14 +419,19 @@ int readerChild(int argc, wchar_t** argv) {
     for (int i = 0; WaitForSingleObject(stop.get(), 0) == WAIT_TIMEOUT; ++i) {
         for (const auto& [where, info] : kept) {
             std::wstring got;
+            ++reads;
             if (FAILED(w.get(where.first, where.second, got))) bad("GetCard failed", where.second);
             else if (got != info) bad("kept card changed", got);
         }
-        for (const wchar_t* who : {L"a", L"b"}) {
-            const int n = i % 500;
+        const int n = backwards ? kCardsPerWriter - 1 - i % kCardsPerWriter : i % kCardsPerWriter;
+        for (int k = 0; k < kWriters; ++k) {
+            const std::wstring who = writerName(k), card = who + std::to_wstring(n);
             std::wstring got;
-            if (FAILED(w.get(storePocket(n), who + std::to_wstring(n), got))) bad("GetCard failed", who);
-            else if (!got.empty() && got != storeValue(who, n)) bad("broken value", got);
+            ++reads;
+            if (FAILED(w.get(storePocket(n), card, got))) bad("GetCard failed", card);
+            else if (got.empty() && seen.count(card)) bad("a card went away", card);
+            else if (!got.empty() && got != storeValue(who, n)) bad("a value never written", got);
+            else if (!got.empty()) seen.insert(card);
         }
         comkit::Variant list, count, result;
         if (FAILED(ini.call(L"EnumerateAllSections", {comkit::byRef(list), comkit::byRef(count)}, result))) bad("EnumerateAllSections failed", L"");
@@ -405,7 +442,7 @@ int readerChild(int argc, wchar_t** argv) {
         if (failures > 50) break;
     }
     UniqueHandle out(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    const std::string text = std::to_string(loops);
+    const std::string text = std::to_string(loops) + " " + std::to_string(reads);
     DWORD put = 0;
     WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
     return std::min(failures, 89);
