@@ -26,6 +26,14 @@ protected:
     }
     static HWND pocketEdit(HWND dialog) { return DialogRobot::comboEdit(control(dialog, P::txtPocketName)); }
     static HWND cardEdit(HWND dialog) { return DialogRobot::comboEdit(control(dialog, P::txtCardName)); }
+    // Chooses a card as a user does, by the first letters of its pocket and
+    // its name; returns the information box (not yet focused).
+    static HWND chooseCard(DialogRobot& robot, HWND dialog, const wchar_t* pocket, const wchar_t* card) {
+        robot.type(pocket);
+        robot.focus(dialog, control(dialog, P::txtCardName));
+        robot.type(card);
+        return control(dialog, P::txtInformation);
+    }
 };
 
 TEST_F(PocketDialog, ListsThePocketsByThePocketRuleInANativeDialog) {
@@ -233,10 +241,7 @@ TEST_F(PocketDialog, OkReplacesAStoredCardAlsoWithTheEmptyInformation) {
         const HRESULT hr = editPocket([&](DialogRobot& robot) {
             HWND dialog = robot.waitDialog(L"Family - POCKETS");
             ASSERT_NE(nullptr, dialog);
-            robot.type(L"H");
-            robot.focus(dialog, control(dialog, P::txtCardName));
-            robot.type(L"D");
-            HWND information = control(dialog, P::txtInformation);
+            HWND information = chooseCard(robot, dialog, L"H", L"D");
             robot.focus(dialog, information);  // its text selected
             if (*replacement) robot.type(replacement);
             else robot.key(VK_BACK);
@@ -259,10 +264,7 @@ TEST_F(PocketDialog, TheInformationLimitStopsTypingButAStoredLongerCardIsKeptWho
     const HRESULT hr = editPocket([&](DialogRobot& robot) {
         HWND dialog = robot.waitDialog(L"Family - POCKETS");
         ASSERT_NE(nullptr, dialog);
-        HWND information = control(dialog, P::txtInformation);
-        robot.type(L"H");
-        robot.focus(dialog, control(dialog, P::txtCardName));
-        robot.type(L"L");
+        HWND information = chooseCard(robot, dialog, L"H", L"L");
         EXPECT_EQ(longInformation, robot.text(information)) << "the stored information was cut when shown";
         robot.focus(dialog, information);
         robot.key(VK_END);
@@ -326,10 +328,7 @@ TEST_F(PocketDialog, NoCancelEscapeAndTheCloseBoxWriteNothing) {
         const HRESULT hr = editPocket([&](DialogRobot& robot) {
             HWND dialog = robot.waitDialog(L"Family - POCKETS");
             ASSERT_NE(nullptr, dialog);
-            robot.type(L"H");
-            robot.focus(dialog, control(dialog, P::txtCardName));
-            robot.type(L"D");
-            robot.focus(dialog, control(dialog, P::txtInformation));
+            robot.focus(dialog, chooseCard(robot, dialog, L"H", L"D"));
             robot.type(L"changed");
             expectHostBlocked(dialog);
             way.leave(robot, dialog);
@@ -440,10 +439,7 @@ TEST_F(PocketDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
     const HRESULT hr = editPocket([&](DialogRobot& robot) {
         HWND dialog = robot.waitDialog(L" - POCKETS");
         ASSERT_NE(nullptr, dialog);
-        robot.type(L"H");
-        robot.focus(dialog, control(dialog, P::txtCardName));
-        robot.type(L"D");
-        HWND information = control(dialog, P::txtInformation);
+        HWND information = chooseCard(robot, dialog, L"H", L"D");
         EXPECT_EQ(L"1234", robot.text(information));
         robot.focus(dialog, information);
         robot.type(L"4321");
