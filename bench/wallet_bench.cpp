@@ -13,11 +13,16 @@
 // CSV (size,op,median_us,p95_us,n) to FILE. Operations measured by the
 // profile functions are named profile_<op>; part_<what> rows split a
 // wallet operation into its pieces, to read the figures, not to compare.
+// The write_<phase> rows take one durable write of the INI file apart, on
+// this program's own copy of that code built with the phase clock
+// (kit/phase_clock.h), on a copy of the wallet file.
 #include "bench_checks.h"
 #include "bench_figures.h"
 #include "cardkeep_h.h"
 #include "com_types.h"
+#include "ini_file.h"
 #include "late_bound.h"
+#include "phase_clock.h"
 
 #include <objbase.h>
 
@@ -318,6 +323,17 @@ private:
             if (i >= kGetWarmup) samples.push_back(us);
         }
         figures.push_back(summarise(cards_, "part_decrypt", std::move(samples)));
+
+        // What SetCard adds before it writes: sealing the new value.
+        samples.clear();
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            Variant result;
+            const long long t0 = clock_.now();
+            check(cryptoCall(crypto, L"Encrypt", information(i), result), "Encrypt");
+            const double us = clock_.micros(t0, clock_.now());
+            if (i >= kGetWarmup) samples.push_back(us);
+        }
+        figures.push_back(summarise(cards_, "part_seal", std::move(samples)));
     }
 
     // One durable SetCard, timed; the run ends unless it stored the card.
@@ -357,6 +373,51 @@ private:
         }
         figures.push_back(summarise(cards_, "profile_setcard_replace", std::move(samples)));
         ioFloor(figures);
+        writePhases(figures);
+    }
+
+    // Where one durable replacement of a card's value in the INI file goes,
+    // phase by phase, and the part of it that is not the disk's: all but
+    // flushing the new file and renaming it over the old one.
+    void writePhases(std::vector<Figure>& figures) {
+        static const char* const kPhases[] = {"lock", "identity", "serialise", "encode", "temp", "flush", "rename"};
+        const std::wstring copy = folder_ + L"\\phases.cdw";
+        if (!CopyFileW(walletPath_.c_str(), copy.c_str(), FALSE)) die("copying the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+        korvex::ini::IniFile file(copy);
+        std::u16string warm;
+        check(file.read(u"WALLET", u"NAME", warm), "reading the copy");
+        std::vector<std::vector<double>> samples(std::size(kPhases));
+        std::vector<double> whole, notDisk;
+        comkit::PhaseClock& clock = comkit::phaseClock();
+        for (int i = 0; i < writesFor(cards_); ++i) {
+            const long long k = anyCard_(random_);
+            const std::wstring section = pocketName(k), key = cardName(k);
+            const std::wstring& value = sealed_[static_cast<size_t>((k + 1 + i) % cards_)];
+            clock.start();
+            check(file.write(utf16(section), utf16(key), utf16(value)), "writing the copy");
+            clock.mark("lock");  // letting go of it
+            double sum = 0, disk = 0;
+            for (size_t p = 0; p < std::size(kPhases); ++p) {
+                double us = 0;
+                for (const auto& phase : clock)
+                    if (std::string_view(phase.name) == kPhases[p]) us = phase.micros;
+                samples[p].push_back(us);
+                sum += us;
+                if (p >= 5) disk += us;
+            }
+            if (static_cast<size_t>(clock.end() - clock.begin()) != std::size(kPhases)) die("a write with unknown phases", E_FAIL);
+            whole.push_back(sum);
+            notDisk.push_back(sum - disk);
+        }
+        for (size_t p = 0; p < std::size(kPhases); ++p)
+            figures.push_back(summarise(cards_, std::string("write_") + kPhases[p], std::move(samples[p])));
+        figures.push_back(summarise(cards_, "write_not_disk", std::move(notDisk)));
+        figures.push_back(summarise(cards_, "write_whole", std::move(whole)));
+        DeleteFileW(copy.c_str());
+    }
+
+    static std::u16string_view utf16(const std::wstring& text) {
+        return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
     }
 
     // The floor under a durable replacement of a file this size: write the

@@ -128,6 +128,24 @@ if [ -f "$wallet_csv" ]; then
       }
     }'
 fi
+if [ -f "$wallet_csv" ]; then
+  echo
+  echo "== durable SetCard taken apart: one write of the INI file, phase by phase (median microseconds)"
+  echo "   not_disk: all but flush and rename; whole: the write; setcard: SetCard through the wallet"
+  tr -d '\r' <"$wallet_csv" | awk -F, '
+    NR > 1 && $2 ~ /^(write_|setcard_replace$)/ { op = $2; sub(/^write_/, "", op); med[$1 "," op] = $3; if (!($1 in seen)) { seen[$1] = 1; sizes[++n] = $1 } }
+    END {
+      split("lock identity serialise encode temp flush rename not_disk whole setcard_replace", ops, " ")
+      printf "%9s", "cards"
+      for (i = 1; i <= 10; i++) printf " %9s", (ops[i] == "setcard_replace" ? "setcard" : ops[i])
+      printf "\n"
+      for (k = 1; k <= n; k++) {
+        printf "%9s", sizes[k]
+        for (i = 1; i <= 10; i++) printf " %9s", ((sizes[k] "," ops[i]) in med ? med[sizes[k] "," ops[i]] : "-")
+        printf "\n"
+      }
+    }'
+fi
 if [ -f "$out/wallet_vbs.csv" ]; then
   echo
   echo "== wallet from VBScript (late bound, calls per second)"

@@ -35,7 +35,9 @@ struct Ini {
     }
     // The names at indices 1..upper bound; the count must agree with them.
     std::vector<std::wstring> names(const wchar_t* member, const std::wstring* section = nullptr) {
-        if (section) EXPECT_EQ(S_OK, o.assignText(L"Section", *section));
+        if (section) {
+            EXPECT_EQ(S_OK, o.assignText(L"Section", *section));
+        }
         Variant list, count, result;
         EXPECT_EQ(S_OK, o.call(member, {byRef(list), byRef(count)}, result)) << narrow(errorDescription());
         std::vector<std::wstring> out;
@@ -258,6 +260,19 @@ TEST_F(IniFileTest, AReadOnlyFileIsNotChanged) {
     EXPECT_NE(std::wstring::npos, errorDescription().find(L"read-only"));
     EXPECT_EQ(before, readBytes(path));
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A hidden file stays hidden across writes, also when it was hidden between
+// two writes of the same object (its size and write time unchanged).
+TEST_F(IniFileTest, AHiddenFileStaysHidden) {
+    Ini ini(path);
+    ASSERT_EQ(S_OK, ini.set(L"P", L"a", L"1"));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    for (const wchar_t* value : {L"2", L"3"}) {
+        ASSERT_EQ(S_OK, ini.set(L"P", L"a", value)) << narrow(errorDescription());
+        EXPECT_EQ(value, Ini(path).get(L"P", L"a"));
+        EXPECT_TRUE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN) << "the file came back plain";
+    }
 }
 
 // Each write carries its own number, so a reader can tell a whole value

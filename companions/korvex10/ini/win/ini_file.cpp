@@ -2,9 +2,11 @@
 
 #include "com_error.h"
 #include "fault_points.h"
+#include "phase_clock.h"
 #include "win_text.h"
 
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <algorithm>
 
@@ -27,45 +29,61 @@ constexpr DWORD kLockTimeoutMs = 60000;
 constexpr DWORD kReplaceWindowMs = 3000;
 constexpr DWORD kFirstPauseMs = 10, kLongestPauseMs = 500;
 
-// The file system's own number for the file (the inode), which a
-// replacement changes. Asked of ntdll directly: the Win32 calls that give it
-// also fetch volume information, which is slow.
-LONGLONG fileIndex(HANDLE file) {
-    struct IoStatus {
-        union {
-            LONG status;
-            PVOID pointer;
-        };
-        ULONG_PTR information;
-    };
-    using Query = LONG(NTAPI*)(HANDLE, IoStatus*, PVOID, ULONG, int);
-    static const Query query =
-        reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-    constexpr int kFileInternalInformation = 6;
-    LARGE_INTEGER index{};
-    IoStatus io{};
-    if (!query || query(file, &io, &index, sizeof index, kFileInternalInformation) < 0) return 0;
-    return index.QuadPart;
+}  // namespace
+}  // namespace korvex::ini
+
+extern "C" NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES, PFILE_NETWORK_OPEN_INFORMATION);
+
+namespace korvex::ini {
+namespace {
+
+// A file's size, times and attributes from its path alone. Asked of ntdll:
+// opening the file costs more than all else a write does before it touches
+// the disk, and the Win32 calls that need no handle leave out the change
+// time, which a change of the file's permissions or attributes moves too.
+BOOL pathAttributes(const std::wstring& path, FILE_NETWORK_OPEN_INFORMATION& info) {
+    UNICODE_STRING name{};
+    if (!RtlDosPathNameToNtPathName_U(path.c_str(), &name, nullptr, nullptr)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    const NTSTATUS status = NtQueryFullAttributesFile(&object, &info);
+    RtlFreeUnicodeString(&name);
+    if (status < 0) {
+        SetLastError(RtlNtStatusToDosError(status));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // A file given permissions of its own (not inherited from its folder) keeps
 // them across a write, as a replacement in place would; the new file gets
 // inherited ones by itself. Best effort: the content matters more.
-void keepPermissions(const std::wstring& from, const std::wstring& to) {
+SecurityDescriptor ownPermissions(HANDLE file) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (CK_IO(L"permissions", GetLastError(),
-              GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                    nullptr, &descriptor)) != ERROR_SUCCESS)
-        return;
+              GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor)) != ERROR_SUCCESS)
+        return {};
+    SecurityDescriptor owned(descriptor);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (dacl && GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
+        return owned;
+    return {};
+}
+
+void keepPermissions(const SecurityDescriptor& own, HANDLE to) {
+    if (!own) return;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (GetSecurityDescriptorDacl(own.get(), &present, &dacl, &defaulted) && present && dacl)
         CK_IO(L"set-permissions", GetLastError(),
-              SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    dacl, nullptr));
-    LocalFree(descriptor);
+              SetSecurityInfo(to, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr));
 }
 
 bool isMissing(DWORD error) {
@@ -106,8 +124,7 @@ std::wstring lockName(const std::wstring& path) {
 bool IniFile::Stamp::sameVersion(const Stamp& o) const {
     if (exists != o.exists) return false;
     if (!exists) return true;
-    return size == o.size && written.dwLowDateTime == o.written.dwLowDateTime &&
-           written.dwHighDateTime == o.written.dwHighDateTime;
+    return size == o.size && written == o.written;
 }
 
 IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
@@ -121,74 +138,91 @@ HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
     return comkit::failWin32(error, L"The file " + path_ + L" " + what);
 }
 
-HRESULT IniFile::quickStamp(Stamp& stamp) const {
+HRESULT IniFile::quickStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
     stamp = {};
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!CK_IO(L"examine", FALSE, GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data))) {
+    FILE_NETWORK_OPEN_INFORMATION info{};
+    if (!CK_IO(seam, FALSE, pathAttributes(path_, info))) {
         const DWORD error = GetLastError();
         if (isMissing(error)) return S_OK;
         return failIo(error, L"cannot be examined");
     }
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
     stamp.exists = true;
-    stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    stamp.written = data.ftLastWriteTime;
+    stamp.size = static_cast<ULONGLONG>(info.EndOfFile.QuadPart);
+    stamp.written = info.LastWriteTime.QuadPart;
+    stamp.changed = info.ChangeTime.QuadPart;
+    stamp.attributes = info.FileAttributes;
     return S_OK;
-}
-
-HRESULT IniFile::fullStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
-    stamp = {};
-    comkit::UniqueHandle file(CK_IO((std::wstring(seam) + L"identity-open").c_str(), INVALID_HANDLE_VALUE,
-                                    CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                OPEN_EXISTING, 0, nullptr)));
-    if (!file.valid()) {
-        const DWORD error = GetLastError();
-        if (isMissing(error)) return S_OK;
-        return failIo(error, L"cannot be opened");
-    }
-    return stampOf(file.get(), stamp, seam);
 }
 
 // GetFileInformationByHandle would give the same, but it also asks for the
 // volume's serial number, which costs far more than everything else here.
-HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
+HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp) const {
     FILE_STANDARD_INFO standard{};
     FILE_BASIC_INFO basic{};
-    if (!CK_IO((std::wstring(seam) + L"identity").c_str(), FALSE, GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) ||
-        !CK_IO((std::wstring(seam) + L"identity").c_str(), FALSE, GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)))
+    if (!CK_IO(L"identity", FALSE, GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) ||
+        !CK_IO(L"identity", FALSE, GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)))
         return failIo(GetLastError(), L"cannot be examined");
     if (standard.Directory)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
     stamp.exists = true;
     stamp.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
-    stamp.written.dwLowDateTime = basic.LastWriteTime.LowPart;
-    stamp.written.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.HighPart);
-    stamp.fileId = fileIndex(file);
+    stamp.written = basic.LastWriteTime.QuadPart;
+    stamp.changed = basic.ChangeTime.QuadPart;
+    stamp.attributes = basic.FileAttributes;
     return S_OK;
 }
 
-HRESULT IniFile::refresh(bool forWrite) {
+HRESULT IniFile::refresh() {
     if (current_) {
         Stamp now;
-        if (forWrite) {
-            CK_RETURN_IF_FAILED(fullStamp(now));
-            if (now.sameFile(loaded_)) return S_OK;
-        } else {
-            CK_RETURN_IF_FAILED(quickStamp(now));
-            if (now.sameVersion(loaded_)) return S_OK;
-        }
+        CK_RETURN_IF_FAILED(quickStamp(now));
+        if (now.sameVersion(loaded_)) return S_OK;
     }
-    return load();
+    return load(false);
 }
 
-HRESULT IniFile::load() {
+// Under the lock. The document is the file's when no writer of ours has
+// written since this object read or wrote it (the count beside the lock),
+// and nobody else has changed the file either (its size, write time and
+// change time, which permissions and attributes move too, are as they
+// were). The count is what tells two of our writes of the same size apart:
+// Windows moves file times in steps of its clock tick, up to 15.6 ms, and
+// many writes fit in one. The file's own permissions come with the document.
+HRESULT IniFile::refreshForWrite() {
+    if (current_ && knownWrites_ && writeCount() == knownWrites_) {
+        Stamp now;
+        CK_RETURN_IF_FAILED(quickStamp(now));
+        if (now.sameVersion(loaded_) && now.changed == loaded_.changed) {
+            loaded_ = now;
+            return S_OK;
+        }
+    }
+    CK_RETURN_IF_FAILED(load(true));
+    knownWrites_ = writeCount();
+    return S_OK;
+}
+
+std::optional<LONG> IniFile::writeCount() const {
+    if (!writes_) return std::nullopt;
+    return InterlockedCompareExchange(static_cast<volatile LONG*>(writes_.get()), 0, 0);
+}
+
+HRESULT IniFile::load(bool forWrite) {
     current_ = false;
-    comkit::UniqueHandle file(CK_IO(L"open", INVALID_HANDLE_VALUE,
-                                    CreateFileW(path_.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+    knownWrites_.reset();
+    own_.reset();
+    const auto open = [&](DWORD access) {
+        return comkit::UniqueHandle(CK_IO(L"open", INVALID_HANDLE_VALUE,
+                                          CreateFileW(path_.c_str(), access,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+    };
+    // A writer reads the permissions too; whoever may not, keeps none.
+    comkit::UniqueHandle file = open(forWrite ? GENERIC_READ | READ_CONTROL : GENERIC_READ);
+    const bool permissions = forWrite && file.valid();
+    if (forWrite && !file.valid() && GetLastError() == ERROR_ACCESS_DENIED) file = open(GENERIC_READ);
     if (!file.valid()) {
         const DWORD error = GetLastError();
         if (!isMissing(error)) return failIo(error, L"cannot be read");
@@ -215,6 +249,7 @@ HRESULT IniFile::load() {
         done += got;
     }
     bytes.resize(done);
+    if (permissions) own_ = ownPermissions(file.get());
     Decoded decoded = decode(bytes, kAnsi);
     doc_ = Document::parse(std::move(decoded.text), invariantFold);
     encoding_ = decoded.encoding;
@@ -224,28 +259,35 @@ HRESULT IniFile::load() {
 }
 
 HRESULT IniFile::read(std::u16string_view section, std::u16string_view key, std::u16string& value) {
-    CK_RETURN_IF_FAILED(refresh(false));
+    CK_RETURN_IF_FAILED(refresh());
     const auto found = doc_.find(section, key);
     value = found ? std::u16string(*found) : std::u16string();
     return S_OK;
 }
 
 HRESULT IniFile::sections(std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh(false));
+    CK_RETURN_IF_FAILED(refresh());
     names = doc_.sections();
     return S_OK;
 }
 
 HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh(false));
+    CK_RETURN_IF_FAILED(refresh());
     names = doc_.keys(section);
     return S_OK;
 }
 
 HRESULT IniFile::lock() {
     if (!mutex_.valid()) {
-        mutex_.reset(CK_IO(L"lock", nullptr, CreateMutexW(nullptr, FALSE, lockName(path_).c_str())));
+        const std::wstring name = lockName(path_);
+        mutex_.reset(CK_IO(L"lock", nullptr, CreateMutexW(nullptr, FALSE, name.c_str())));
         if (!mutex_.valid()) return failIo(GetLastError(), L"cannot be locked");
+        // Without the count every write reads the file again first: slower,
+        // never wrong.
+        writesMapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
+                                                (name + L".writes").c_str()));
+        if (writesMapping_.valid())
+            writes_.reset(MapViewOfFile(writesMapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
     }
     switch (CK_IO(L"lock-wait", WAIT_FAILED, WaitForSingleObject(mutex_.get(), kLockTimeoutMs))) {
     case WAIT_OBJECT_0:
@@ -268,10 +310,12 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
     }
     CK_RETURN_IF_FAILED(lock());
     const comkit::MutexOwnership owned(mutex_.get());
+    CK_PHASE("lock");
 
     // Another process may have written since we last looked: apply this
     // change to what is on disk now, so neither write is lost.
-    CK_RETURN_IF_FAILED(refresh(true));
+    CK_RETURN_IF_FAILED(refreshForWrite());
+    CK_PHASE("identity");
     const auto old = doc_.find(section, key);
     if (old && *old == value) return S_OK;
     doc_.set(section, key, value);
@@ -283,44 +327,49 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
 
 HRESULT IniFile::save() {
     Encoding encoding = encoding_;
-    const std::string bytes = encode(doc_.serialise(), encoding, kAnsi);
+    const std::u16string text = doc_.serialise();
+    CK_PHASE("serialise");
+    const std::string bytes = encode(text, encoding, kAnsi);
+    CK_PHASE("encode");
 
-    // Written beside the file, so the replacement is a rename on one volume.
+    // Written beside the file, so the replacement is a rename on one volume,
+    // and renamed through the handle that wrote it, which saves opening it
+    // again. Readers may open it (once it is in place, they will), nobody
+    // may write it.
     const std::wstring temp = path_ + L".~tmp";
-    {
-        comkit::UniqueHandle file(CK_IO(L"create", INVALID_HANDLE_VALUE,
-                                        CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                    FILE_ATTRIBUTE_NORMAL, nullptr)));
-        if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD put = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-            if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) || put == 0) {
-                const DWORD error = GetLastError();
-                file.reset();
-                CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
-                return failIo(error, L"cannot be written");
-            }
-            done += put;
-        }
-        if (!CK_IO(L"flush", FALSE, FlushFileBuffers(file.get()))) {
-            const DWORD error = GetLastError();
-            file.reset();
-            CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
-            return failIo(error, L"cannot be written to the disk");
-        }
-    }
-    const HRESULT hr = replaceWith(temp);
-    if (FAILED(hr)) {
+    comkit::UniqueHandle file(CK_IO(L"create", INVALID_HANDLE_VALUE,
+                                    CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
+    const auto discard = [&](HRESULT hr) {
+        file.reset();
         CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
         return hr;
+    };
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD put = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+        if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) || put == 0)
+            return discard(failIo(GetLastError(), L"cannot be written"));
+        done += put;
     }
+    CK_PHASE("temp");
+    if (!CK_IO(L"flush", FALSE, FlushFileBuffers(file.get())))
+        return discard(failIo(GetLastError(), L"cannot be written to the disk"));
+    CK_PHASE("flush");
+    const HRESULT hr = replaceWith(file.get());
+    if (FAILED(hr)) return discard(hr);
+    file.reset();
+    CK_PHASE("rename");
     encoding_ = encoding;
     // The write is done and durable: a file that cannot be examined now is
     // read again next time, and this write does not report a failure.
     Stamp now;
-    if (FAILED(fullStamp(now, L"new-"))) {
+    const HRESULT stamped = quickStamp(now, L"new-examine");
+    CK_PHASE("identity");
+    if (FAILED(stamped) || !now.exists) {
         comkit::takeErrorInfo();
         current_ = false;
         return S_OK;
@@ -330,16 +379,42 @@ HRESULT IniFile::save() {
     return S_OK;
 }
 
-HRESULT IniFile::replaceWith(const std::wstring& temp) {
-    const DWORD attributes = CK_IO(L"attributes", INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path_.c_str()));
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!isMissing(GetLastError())) return failIo(GetLastError(), L"cannot be examined");
-        if (CK_IO(L"rename", FALSE, MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH))) return S_OK;
+// Renames the open file to the path, over the file there if `replace`.
+BOOL IniFile::renameTo(HANDLE file, bool replace) const {
+    UNICODE_STRING name{};
+    if (!RtlDosPathNameToNtPathName_U(path_.c_str(), &name, nullptr, nullptr)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + name.Length + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replace;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = name.Length;
+    memcpy(info->FileName, name.Buffer, name.Length);
+    RtlFreeUnicodeString(&name);
+    return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()));
+}
+
+HRESULT IniFile::replaceWith(HANDLE file) {
+    // Counted before any rename, so that no other writer of ours takes its
+    // document for the file's once a rename may have happened.
+    const std::optional<LONG> count =
+        writes_ ? std::optional<LONG>(InterlockedIncrement(static_cast<volatile LONG*>(writes_.get()))) : std::nullopt;
+    // As the file was when checked under the lock, a moment ago.
+    DWORD attributes = loaded_.exists ? loaded_.attributes : INVALID_FILE_ATTRIBUTES;
+    if (!loaded_.exists) {
+        if (CK_IO(L"rename", FALSE, renameTo(file, false))) {
+            knownWrites_ = count;
+            return S_OK;
+        }
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
             return failIo(GetLastError(), L"cannot be created");
-    } else if (attributes & FILE_ATTRIBUTE_READONLY) {
-        return comkit::fail(E_ACCESSDENIED, L"The file " + path_ + L" is read-only and is not changed.");
+        // Another program made it meanwhile: look at it now.
+        attributes = CK_IO(L"attributes", INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path_.c_str()));
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return comkit::fail(E_ACCESSDENIED, L"The file " + path_ + L" is read-only and is not changed.");
     // One rename over the old file, so that a reader, or a crash at any
     // moment, finds the old file or the new one and never none. ReplaceFileW
     // does not promise that: under Wine it moves the old file away and
@@ -349,17 +424,22 @@ HRESULT IniFile::replaceWith(const std::wstring& temp) {
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     // A hidden or system file that came back plain would be a change the
     // user did not ask for: better no write than that one.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept) &&
-        !CK_IO(L"set-attributes", FALSE, SetFileAttributesW(temp.c_str(), attributes & kKept)))
-        return failIo(GetLastError(), L"cannot be replaced with its attributes kept");
-    keepPermissions(path_, temp);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept)) {
+        FILE_BASIC_INFO basic{};  // times of zero stay as they are
+        basic.FileAttributes = attributes & kKept;
+        if (!CK_IO(L"set-attributes", FALSE, SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)))
+            return failIo(GetLastError(), L"cannot be replaced with its attributes kept");
+    }
+    keepPermissions(own_, file);
+    CK_PHASE("temp");
     // Retried while a reader or a scanner holds the file open (see
     // kReplaceWindowMs).
     DWORD error = ERROR_SUCCESS;
     for (DWORD waited = 0, pause = kFirstPauseMs;; waited += pause, pause = std::min(pause * 2, kLongestPauseMs)) {
-        if (CK_IO(L"rename", FALSE,
-                  MoveFileExW(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
+        if (CK_IO(L"rename", FALSE, renameTo(file, true))) {
+            knownWrites_ = count;
             return S_OK;
+        }
         error = GetLastError();
         if (!isInUse(error) || waited >= kReplaceWindowMs) break;
         Sleep(pause);

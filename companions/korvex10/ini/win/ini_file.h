@@ -7,11 +7,15 @@
 #include "ini_document.h"
 #include "text_codec.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace korvex::ini {
+
+using SecurityDescriptor = comkit::Owned<PSECURITY_DESCRIPTOR, comkit::PointerHandle<PSECURITY_DESCRIPTOR, LocalFree>>;
+using MappedView = comkit::Owned<void*, comkit::PointerHandle<void*, UnmapViewOfFile>>;
 
 class IniFile {
 public:
@@ -29,27 +33,32 @@ public:
     HRESULT keys(std::u16string_view section, std::vector<std::u16string>& names);
 
 private:
-    // What identifies one version of the file. Reads compare size and
-    // last-write time, which the platform answers from the path alone;
-    // writes also compare the file's identity (a replaced file is a new
-    // file), which needs the file opened.
+    // What tells one version of the file from another, asked of the path
+    // alone: opening the file costs more than the rest of a lookup. Reads
+    // compare size and last-write time; writes also compare the change
+    // time and the count of our own writes (refreshForWrite).
     struct Stamp {
         bool exists = false;
         ULONGLONG size = 0;
-        FILETIME written{};
-        LONGLONG fileId = 0;
+        LONGLONG written = 0;
+        // The last change of anything about the file: its content, its
+        // permissions or attributes, a rename onto its path.
+        LONGLONG changed = 0;
+        DWORD attributes = 0;
         bool sameVersion(const Stamp& o) const;
-        bool sameFile(const Stamp& o) const { return sameVersion(o) && fileId == o.fileId; }
     };
 
-    HRESULT quickStamp(Stamp& stamp) const;
-    // seam: how the test builds name the platform calls (kit/fault_points.h).
-    HRESULT fullStamp(Stamp& stamp, const wchar_t* seam = L"") const;
-    HRESULT stampOf(HANDLE file, Stamp& stamp, const wchar_t* seam = L"") const;
-    HRESULT refresh(bool forWrite);
-    HRESULT load();
+    // From the path alone. seam: how the test builds name the platform
+    // call (kit/fault_points.h).
+    HRESULT quickStamp(Stamp& stamp, const wchar_t* seam = L"examine") const;
+    HRESULT stampOf(HANDLE file, Stamp& stamp) const;
+    HRESULT refresh();
+    HRESULT refreshForWrite();
+    std::optional<LONG> writeCount() const;
+    HRESULT load(bool forWrite);
     HRESULT save();
-    HRESULT replaceWith(const std::wstring& temp);
+    HRESULT replaceWith(HANDLE file);
+    BOOL renameTo(HANDLE file, bool replace) const;
     HRESULT lock();
     HRESULT failIo(DWORD error, const wchar_t* what) const;
 
@@ -59,6 +68,15 @@ private:
     Stamp loaded_{};
     bool current_ = false;
     comkit::UniqueHandle mutex_;
+    // How many writes every process of ours has made to the file: a count
+    // beside the lock, in memory they share; knownWrites_ is the count this
+    // document belongs to, none when not known.
+    comkit::UniqueHandle writesMapping_;
+    MappedView writes_;
+    std::optional<LONG> knownWrites_;
+    // The file's own permissions, when it has any, as read with the document
+    // for a write (kept across each write).
+    SecurityDescriptor own_;
 };
 
 }  // namespace korvex::ini
