@@ -48,6 +48,72 @@ run_logged() {
 # last part of PATH need not exist yet.
 winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 
+# start_robot LOG OUT [OPTION...]: starts cardkeep-robot in the background
+# (robot_pid) with its log at LOG and its own output in OUT, and returns once
+# it watches: its log exists. A robot that ends first, or does not watch
+# within 30 s, is reported with its exit code and output, and start_robot
+# returns 1: a box shown then would wait for nobody. Needs tools/wine-env.sh.
+start_robot() {
+  local log=$1 out=$2 rc _
+  shift 2
+  "$WINE" "$CARDKEEP_WINBIN/cardkeep-robot.exe" --log "$(winpath "$log")" "$@" </dev/null >"$out" 2>&1 &
+  robot_pid=$!
+  for _ in $(seq 600); do
+    [ -e "$log" ] && return 0
+    kill -0 "$robot_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  [ -e "$log" ] && return 0
+  if kill -0 "$robot_pid" 2>/dev/null; then
+    kill "$robot_pid" 2>/dev/null
+    wait "$robot_pid" 2>/dev/null
+    echo "the robot did not start: no log after 30 s"
+  else
+    wait "$robot_pid"
+    rc=$?
+    echo "the robot did not start: it ended with exit $rc before it watched"
+  fi
+  robot_pid=
+  sed 's/^/robot: /' "$out"
+  return 1
+}
+
+# run_host PROGRAM [ARGUMENT...]: runs a Windows program as a host runs
+# (cscript, an example), setting host_output (what it printed), host_rc and
+# host_diagnostics (Wine's own lines). With Wine's messages off, cscript that
+# cannot find or create its script engine exits 1 and prints nothing, so
+# Wine's errors and cscript's notes are kept apart from the output, to be
+# shown when the host fails. That one failure happens before any line of the
+# script runs: the launch alone is tried again, once, and said so.
+run_host() {
+  local all attempt
+  local -r wine_line='^[0-9a-f]+:(err|fixme|warn|trace):'
+  for attempt in 1 2; do
+    all=$(WINEDEBUG=err+all,fixme+wscript "$WINE" "$@" </dev/null 2>&1)
+    host_rc=$?
+    host_diagnostics=$(grep -E "$wine_line" <<<"$all")
+    host_output=$(grep -vE "$wine_line" <<<"$all")
+    if [ $host_rc -ne 1 ] || [ -n "$host_output" ] ||
+       ! grep -qE 'Could not (find|create) (script )?engine' <<<"$host_diagnostics"; then
+      return 0
+    fi
+    if [ $attempt -eq 1 ]; then
+      echo "cscript could not start its script engine; started again. Wine said:"
+      sed 's/^/  wine: /' <<<"$host_diagnostics"
+    fi
+  done
+  return 0
+}
+
+# host_failed WHAT: says why a host run ended badly, with Wine's own lines.
+host_failed() {
+  if [ -z "$host_output" ]; then
+    echo "$1: exited $host_rc without printing anything"
+  fi
+  [ -n "$host_diagnostics" ] && sed 's/^/  wine: /' <<<"$host_diagnostics"
+  return 0
+}
+
 # ready_prefix: the build's Wine prefix made (tools/wine-prefix.sh) and the
 # three DLLs registered in it with its regsvr32, as a user would; quietly,
 # with the output in build/logs/prefix<BITS>.log, shown when a step fails.

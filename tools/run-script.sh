@@ -59,25 +59,15 @@ if [ $robot = 1 ]; then
   done
   [ -n "${DISPLAY:-}" ] || echo "run-script: no display: message boxes return at once and the robot sees none"
   export CK_ROBOTLOG="$(winpath "$work")\\robot.log"
-  "$WINE" "$CARDKEEP_WINBIN/cardkeep-robot.exe" --log "$CK_ROBOTLOG" "${answers[@]}" </dev/null >"$work/robot.out" 2>&1 &
-  robot_pid=$!
-  trap stop_robot EXIT
   # The log appears once the robot watches; a box shown earlier would still
   # be found, but a stop requested earlier would be taken for a stale one.
-  for _ in $(seq 600); do
-    [ -e "$robot_log" ] && break
-    kill -0 "$robot_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  if [ ! -e "$robot_log" ]; then
-    echo "run-script: the robot did not start"
-    cat "$work/robot.out"
-    exit 1
-  fi
+  start_robot "$robot_log" "$work/robot.out" "${answers[@]}" || exit 1
+  trap stop_robot EXIT
 fi
 
-output=$("$WINE" cscript //nologo "$(winpath "$work/$name.$ext")" </dev/null 2>&1)
-rc=$?
+run_host cscript //nologo "$(winpath "$work/$name.$ext")"
+output=$host_output
+rc=$host_rc
 stop_robot
 printf '%s\n' "$output"
 if [ $robot = 1 ]; then
@@ -87,12 +77,14 @@ fi
 tally=$(printf '%s\n' "$output" | tr -d '\r' | grep -E '^checks: [0-9]+ passed, [0-9]+ failed$' | tail -n 1)
 if [ -z "$tally" ]; then
   echo "run-script: $name stopped before its end (a script error?)"
+  host_failed "run-script: cscript"
   exit 1
 fi
 passed=$(echo "$tally" | sed -E 's/^checks: ([0-9]+) passed.*/\1/')
 failed=$(echo "$tally" | sed -E 's/.* ([0-9]+) failed$/\1/')
 if [ "$failed" -ne 0 ] || [ "$passed" -eq 0 ] || [ $rc -ne 0 ]; then
   echo "run-script: $name failed ($passed passed, $failed failed, exit $rc)"
+  host_failed "run-script: cscript"
   exit 1
 fi
 exit 0

@@ -11,24 +11,21 @@ rm -rf "$work"
 mkdir -p "$work/root"
 export QZENVSLOCALPRO=$(winpath "$work/root")
 
-"$WINE" "$CARDKEEP_WINBIN/cardkeep-robot.exe" --log "$(winpath "$work")\\robot.log" --timeout 120 \
-  </dev/null >/dev/null 2>&1 &
-robot=$!
-for _ in $(seq 100); do [ -e "$work/robot.log" ] && break; sleep 0.05; done
+start_robot "$work/robot.log" "$work/robot.out" --timeout 120 || { echo "FAIL: no robot"; exit 1; }
 case "$example" in
-  *.vbs | *.js) output=$("$WINE" cscript //nologo "$(winpath "$example")" </dev/null 2>&1) ;;
-  *) output=$("$WINE" "$example" </dev/null 2>&1) ;;
+  *.vbs | *.js) run_host cscript //nologo "$(winpath "$example")" ;;
+  *) run_host "$example" ;;
 esac
-rc=$?
 touch "$work/robot.log.stop"
-wait $robot 2>/dev/null
-output=$(printf '%s\n' "$output" | tr -d '\r')
+wait "$robot_pid" 2>/dev/null
+output=$(printf '%s\n' "$host_output" | tr -d '\r')
 printf '%s\n' "$output"
 failures=0
-[ $rc -eq 0 ] || { echo "FAIL: exit code $rc"; failures=1; }
+[ $host_rc -eq 0 ] || { echo "FAIL: exit code $host_rc"; failures=1; }
 for line in "$@"; do
   if ! grep -qxF -- "$line" <<<"$output"; then echo "FAIL: no line '$line'"; failures=1; fi
 done
+[ $failures -eq 0 ] || host_failed "$name"
 tr -d '\r' <"$work/robot.log" | grep -qx 'Invalid Wallet|Wallet file does not exists on this computer|OK' ||
   { echo "FAIL: the first-run message box was not shown"; failures=1; }
 exit $failures

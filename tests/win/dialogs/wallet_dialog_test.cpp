@@ -382,7 +382,7 @@ TEST_F(WalletDialog, TheHintLimitStopsTypingButAStoredLongerHintIsKeptWhole) {
 
     // Typing into it stops at 50 characters.
     const std::wstring typed = repeat(L"0123456789", 60);
-    editWallet([&](DialogRobot& robot) {
+    const HRESULT typedHr = editWallet([&](DialogRobot& robot) {
         HWND dialog = robot.waitDialog(L" - WALLET");
         ASSERT_NE(nullptr, dialog);
         HWND hint = control(dialog, W::txtPasswordHint);
@@ -392,7 +392,8 @@ TEST_F(WalletDialog, TheHintLimitStopsTypingButAStoredLongerHintIsKeptWhole) {
         confirmOk(robot, control(dialog, W::cmdOK), IDYES);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
-    EXPECT_EQ(typed.substr(0, 50), opened(L"WALLET", L"HINT"));
+    ASSERT_EQ(S_OK, typedHr) << narrow(errorDescription());
+    EXPECT_EQ(typed.substr(0, 50), opened(L"WALLET", L"HINT")) << "the typed hint was not written back";
 }
 
 TEST_F(WalletDialog, AFailureWhileSavingIsShownAndTheDialogKeepsWhatWasTyped) {
