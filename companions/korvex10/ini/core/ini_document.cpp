@@ -154,16 +154,12 @@ std::uint32_t Document::findEntry(const Block& block, std::u16string_view key) c
     return block.keys.find(hashName(key), [&](std::uint32_t l) { return sameName(keyOf(block.lines[l]), key); });
 }
 
-namespace {
-
-std::u16string_view eolText(std::uint8_t eol)
+std::u16string_view Document::eolText(Eol eol)
 {
-    // Indexed by Document::Eol.
+    // Indexed by Eol.
     constexpr std::u16string_view texts[] = {u"", u"\n", u"\r\n", u"\r"};
-    return texts[eol];
+    return texts[static_cast<std::uint8_t>(eol)];
 }
-
-}  // namespace
 
 Document Document::parse(std::u16string source, FoldFn fold)
 {
@@ -242,19 +238,18 @@ void Document::addParsedLine(std::uint32_t at, std::uint32_t size, Eol eol)
     blocks_.back().lines.push_back(line);
 }
 
-std::u16string Document::serialise() const
+std::size_t Document::size() const
 {
     std::size_t total = 0;
-    for (const Block& block : blocks_)
-        for (const Line& line : block.lines)
-            total += text(line).size() + eolText(static_cast<std::uint8_t>(line.eol)).size();
+    pieces([&](std::u16string_view piece) { total += piece.size(); });
+    return total;
+}
+
+std::u16string Document::serialise() const
+{
     std::u16string out;
-    out.reserve(total);
-    for (const Block& block : blocks_)
-        for (const Line& line : block.lines) {
-            out += text(line);
-            out += eolText(static_cast<std::uint8_t>(line.eol));
-        }
+    out.reserve(size());
+    pieces([&](std::u16string_view piece) { out += piece; });
     return out;
 }
 

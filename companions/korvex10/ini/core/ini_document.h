@@ -46,6 +46,17 @@ public:
 
     // Exactly the parsed text when nothing was set.
     std::u16string serialise() const;
+    // The same text piece by piece, in order, for a caller that encodes it
+    // without holding it whole twice; size() is its length in code units.
+    template <class Piece>
+    void pieces(Piece&& piece) const {
+        for (const Block& block : blocks_)
+            for (const Line& line : block.lines) {
+                piece(text(line));
+                piece(eolText(line.eol));
+            }
+    }
+    std::size_t size() const;
 
     // The value of the first entry `key` in the first section `section`. The
     // view points into the document: it stays valid until the next set() and
@@ -111,6 +122,7 @@ private:
     };
 
     std::u16string_view text(const Line& line) const;
+    static std::u16string_view eolText(Eol eol);
     std::u16string_view keyOf(const Line& line) const { return text(line).substr(0, line.nameSize); }
     std::u16string_view nameOf(const Block& block) const { return text(block.lines[0]).substr(1, block.lines[0].nameSize); }
     std::uint32_t hashName(std::u16string_view name) const;

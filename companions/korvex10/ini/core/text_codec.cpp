@@ -1,6 +1,8 @@
 #include "text_codec.h"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace korvex::ini {
 namespace {
@@ -122,15 +124,20 @@ bool utf16ToUtf8(std::u16string_view in, std::string& out)
 
 // A dangling odd byte cannot be half a character we could keep, so it shows
 // up as U+FFFD: visible to the user instead of silently vanishing.
+// Each file is read and written whole on every change, so the common form,
+// little-endian on a little-endian machine, is one copy.
 std::u16string utf16FromBytes(std::string_view bytes, bool bigEndian)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::u16string out;
-    out.reserve(bytes.size() / 2 + 1);
     const std::size_t pairs = bytes.size() / 2;
-    for (std::size_t k = 0; k < pairs; ++k) {
-        const unsigned a = p[2 * k], b = p[2 * k + 1];
-        out.push_back(static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
+    std::u16string out(pairs, u'\0');
+    if (!bigEndian && std::endian::native == std::endian::little) {
+        if (pairs != 0) std::memcpy(out.data(), p, 2 * pairs);
+    } else {
+        for (std::size_t k = 0; k < pairs; ++k) {
+            const unsigned a = p[2 * k], b = p[2 * k + 1];
+            out[k] = static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+        }
     }
     if (bytes.size() % 2 != 0) out.push_back(kReplacement);
     return out;
@@ -138,13 +145,16 @@ std::u16string utf16FromBytes(std::string_view bytes, bool bigEndian)
 
 std::string utf16LeWithBom(std::u16string_view text)
 {
-    std::string out;
-    out.reserve(2 + 2 * text.size());
-    out.push_back('\xFF');
-    out.push_back('\xFE');
-    for (const char16_t c : text) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
+    std::string out(2 + 2 * text.size(), '\0');
+    out[0] = '\xFF';
+    out[1] = '\xFE';
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty()) std::memcpy(out.data() + 2, text.data(), 2 * text.size());
+    } else {
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            out[2 + 2 * k] = static_cast<char>(text[k] & 0xFF);
+            out[3 + 2 * k] = static_cast<char>(text[k] >> 8);
+        }
     }
     return out;
 }

@@ -322,14 +322,32 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
     const HRESULT hr = save();
     // The document in memory no longer matches the disk: read it again next time.
     if (FAILED(hr)) current_ = false;
+    // A large file's buffer is not kept: the object holds no more than the
+    // document besides.
+    if (bytes_.capacity() > kKeptBufferBytes) std::string().swap(bytes_);
     return hr;
 }
 
 HRESULT IniFile::save() {
     Encoding encoding = encoding_;
-    const std::u16string text = doc_.serialise();
-    CK_PHASE("serialise");
-    const std::string bytes = encode(text, encoding, kAnsi);
+    std::string& bytes = bytes_;
+    if (encoding == Encoding::Utf16Le) {
+        // Our own form (the platform's UTF-16 is little-endian), straight
+        // from the document into the buffer kept from the last write: a
+        // fresh buffer of a large file costs more, in memory the system
+        // must hand over and clear, than the copying.
+        bytes.clear();
+        bytes.reserve(2 + 2 * doc_.size());
+        bytes += "\xFF\xFE";
+        doc_.pieces([&](std::u16string_view piece) {
+            bytes.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
+        });
+        CK_PHASE("serialise");
+    } else {
+        const std::u16string text = doc_.serialise();
+        CK_PHASE("serialise");
+        bytes = encode(text, encoding, kAnsi);
+    }
     CK_PHASE("encode");
 
     // Written beside the file, so the replacement is a rename on one volume,

@@ -77,6 +77,10 @@ private:
     // The file's own permissions, when it has any, as read with the document
     // for a write (kept across each write).
     SecurityDescriptor own_;
+    // The bytes of the last write, kept for the next one up to this size
+    // (about 40,000 cards).
+    static constexpr size_t kKeptBufferBytes = 8u << 20;
+    std::string bytes_;
 };
 
 }  // namespace korvex::ini
