@@ -353,12 +353,14 @@ HRESULT IniFile::save() {
     // Written beside the file, so the replacement is a rename on one volume,
     // and renamed through the handle that wrote it, which saves opening it
     // again. Readers may open it (once it is in place, they will), nobody
-    // may write it.
+    // may write it. Write-through, as a rename asked to write through opens
+    // its file: the file system then has the rename on the disk before it
+    // returns, not only in its journal's cache.
     const std::wstring temp = path_ + L".~tmp";
     comkit::UniqueHandle file(CK_IO(L"create", INVALID_HANDLE_VALUE,
                                     CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
                                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr)));
+                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr)));
     if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
     const auto discard = [&](HRESULT hr) {
         file.reset();
