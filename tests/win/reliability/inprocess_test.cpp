@@ -689,6 +689,8 @@ protected:
 
 TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
     prepareWallet(file);
+    // Hidden, so that each write also keeps an attribute.
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
     ASSERT_EQ(S_OK, w.create());
     ASSERT_EQ(S_OK, w.attach(host.Get())) << narrow(errorDescription());
     for (int i = 0; i < kCards; ++i) ASSERT_EQ(S_OK, w.set(pocket(i), card(i), value(i)));

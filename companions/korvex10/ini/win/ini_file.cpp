@@ -444,7 +444,8 @@ HRESULT IniFile::replaceWith(HANDLE file) {
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     // A hidden or system file that came back plain would be a change the
     // user did not ask for: better no write than that one.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept)) {
+    // A new file is marked for archiving already: that alone needs no call.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept) & ~FILE_ATTRIBUTE_ARCHIVE) {
         FILE_BASIC_INFO basic{};  // times of zero stay as they are
         basic.FileAttributes = attributes & kKept;
         if (!CK_IO(L"set-attributes", FALSE, SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)))
