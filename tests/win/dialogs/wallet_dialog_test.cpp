@@ -190,7 +190,7 @@ TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack)
         EXPECT_TRUE(robot.waitGone(dialog)) << "OK with Yes did not unload the dialog";
     });
     ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
-    EXPECT_EQ(L"Holiday", opened(L"WALLET", L"NAME"));
+    EXPECT_EQ(L"Holiday", opened(L"WALLET", L"NAME")) << "stored as " << narrow(stored(L"WALLET", L"NAME"));
     EXPECT_EQ(L"Cards = travel; [not a section]", opened(L"WALLET", L"DESCRIPTION"));
     EXPECT_EQ(L"none", opened(L"WALLET", L"HINT"));
     EXPECT_EQ(L"", opened(L"WALLET", L"PASSWORD"));
