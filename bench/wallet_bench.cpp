@@ -392,7 +392,11 @@ private:
         for (int i = 0; i < writesFor(cards_); ++i) {
             const long long k = anyCard_(random_);
             const std::wstring section = pocketName(k), key = cardName(k);
-            const std::wstring& value = sealed_[static_cast<size_t>((k + 1 + i) % cards_)];
+            // A sealed value's length, never one the file holds already (that
+            // write would end before it began).
+            std::wstring value = sealed_[static_cast<size_t>(k)];
+            const std::wstring tag = std::to_wstring(1000000 + i);
+            value.replace(3, tag.size(), tag);
             clock.start();
             check(file.write(utf16(section), utf16(key), utf16(value)), "writing the copy");
             clock.mark("lock");  // letting go of it

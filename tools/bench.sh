@@ -11,8 +11,9 @@
 # wallet_bench runs once per wallet size (one process each, so no size
 # inherits another's caches), its rows gathered in wallet_bench.csv; then
 # bench/wallet_bench.vbs measures late-bound calls from cscript
-# (wallet_vbs.csv). The last table sets each wallet operation beside the
-# same work done by the platform's profile functions (profile_<op> rows).
+# (wallet_vbs.csv). The tables at the end set each wallet operation beside
+# the same work done by the platform's profile functions (profile_<op> rows)
+# and take one durable write apart phase by phase (write_<phase> rows).
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$CARDKEEP_ROOT/tools/wine-prefix.sh"
