@@ -4,7 +4,7 @@
 
 #include <dispex.h>
 
-#include <algorithm>
+#include <type_traits>
 #include <vector>
 
 namespace outside {
@@ -94,9 +94,20 @@ HRESULT LateBound::assignText(const wchar_t* name, std::wstring_view text) {
 }
 
 HRESULT LateBound::call(const wchar_t* name, std::initializer_list<VARIANT> args, comkit::Variant& result) {
-    std::vector<VARIANT> reversed(args.begin(), args.end());
-    std::reverse(reversed.begin(), reversed.end());
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    // Each argument goes as a copy of its own. For an [in, out] parameter
+    // given by value, the platform's type-library dispatch frees the value
+    // in the argument list and leaves another there: had that been the
+    // caller's own string, the caller would free it a second time. A copy
+    // of a by-reference argument is the same reference, so the callee still
+    // writes to the caller's variable.
+    static_assert(sizeof(comkit::Variant) == sizeof(VARIANT) && std::is_standard_layout_v<comkit::Variant>);
+    std::vector<comkit::Variant> reversed(args.size());
+    size_t at = reversed.size();
+    for (const VARIANT& arg : args) {
+        const HRESULT copied = VariantCopy(reversed[--at].put(), const_cast<VARIANT*>(&arg));
+        if (FAILED(copied)) return fail(copied, L"An argument cannot be copied.");
+    }
+    DISPPARAMS params{reinterpret_cast<VARIANT*>(reversed.data()), nullptr, static_cast<UINT>(reversed.size()), 0};
     return invoke(name, DISPATCH_METHOD, params, result.put());
 }
 

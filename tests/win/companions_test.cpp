@@ -413,6 +413,23 @@ TEST(Cryptography, EverySealingIsFreshAndTheEmptyTextOpensEmpty) {
     EXPECT_EQ(L"", opened);
 }
 
+// Given by value to its [in, out] parameters, the caller's strings stay the
+// caller's: the dispatch replaces what it was handed, never frees them.
+TEST(Cryptography, ArgumentsGivenByValueStayTheCallers) {
+    Crypto crypto;
+    const Variant plain = Variant::text(L"Holiday"), key = Variant::text(L"kbTorVan");
+    VARIANT flag;
+    VariantInit(&flag);
+    flag.vt = VT_BOOL;
+    flag.boolVal = VARIANT_TRUE;
+    for (int i = 0; i < 3; ++i) {
+        Variant sealed;
+        ASSERT_EQ(S_OK, crypto.o.call(L"Encrypt", {*plain.get(), *key.get(), flag}, sealed)) << narrow(errorDescription());
+        EXPECT_EQ(L"Holiday", text(plain));
+        EXPECT_EQ(L"kbTorVan", text(key));
+    }
+}
+
 TEST(Cryptography, DamagedOrForeignTextsAreRefused) {
     Crypto crypto;
     std::wstring sealed, opened;
