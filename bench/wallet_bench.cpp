@@ -23,6 +23,7 @@
 #include "ini_file.h"
 #include "late_bound.h"
 #include "phase_clock.h"
+#include "win_text.h"
 
 #include <objbase.h>
 
@@ -40,6 +41,7 @@ namespace {
 using comkit::Bstr;
 using comkit::ComPtr;
 using comkit::Variant;
+using korvex::ini::u16;
 using outside::LateBound;
 
 constexpr int kCardsPerPocket = 100;
@@ -398,7 +400,7 @@ private:
             const std::wstring tag = std::to_wstring(1000000 + i);
             value.replace(3, tag.size(), tag);
             clock.start();
-            check(file.write(utf16(section), utf16(key), utf16(value)), "writing the copy");
+            check(file.write(u16(section), u16(key), u16(value)), "writing the copy");
             clock.mark("lock");  // letting go of it
             double sum = 0, disk = 0;
             for (size_t p = 0; p < std::size(kPhases); ++p) {
@@ -418,10 +420,6 @@ private:
         figures.push_back(summarise(cards_, "write_not_disk", std::move(notDisk)));
         figures.push_back(summarise(cards_, "write_whole", std::move(whole)));
         DeleteFileW(copy.c_str());
-    }
-
-    static std::u16string_view utf16(const std::wstring& text) {
-        return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
     }
 
     // The floor under a durable replacement of a file this size: write the

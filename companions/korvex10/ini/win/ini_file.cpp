@@ -37,20 +37,31 @@ extern "C" NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES, PFILE_NE
 namespace korvex::ini {
 namespace {
 
+// The system's own name for a path, which ntdll's calls take; empty when
+// the path has none.
+std::wstring ntPathOf(const std::wstring& path) {
+    UNICODE_STRING name{};
+    if (!RtlDosPathNameToNtPathName_U(path.c_str(), &name, nullptr, nullptr)) return {};
+    std::wstring converted(name.Buffer, name.Length / sizeof(wchar_t));
+    RtlFreeUnicodeString(&name);
+    return converted;
+}
+
 // A file's size, times and attributes from its path alone. Asked of ntdll:
 // opening the file costs more than all else a write does before it touches
 // the disk, and the Win32 calls that need no handle leave out the change
 // time, which a change of the file's permissions or attributes moves too.
-BOOL pathAttributes(const std::wstring& path, FILE_NETWORK_OPEN_INFORMATION& info) {
-    UNICODE_STRING name{};
-    if (!RtlDosPathNameToNtPathName_U(path.c_str(), &name, nullptr, nullptr)) {
+BOOL pathAttributes(const std::wstring& ntPath, FILE_NETWORK_OPEN_INFORMATION& info) {
+    if (ntPath.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
+    UNICODE_STRING name{};
+    name.Buffer = const_cast<wchar_t*>(ntPath.data());
+    name.Length = name.MaximumLength = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     const NTSTATUS status = NtQueryFullAttributesFile(&object, &info);
-    RtlFreeUnicodeString(&name);
     if (status < 0) {
         SetLastError(RtlNtStatusToDosError(status));
         return FALSE;
@@ -127,7 +138,8 @@ bool IniFile::Stamp::sameVersion(const Stamp& o) const {
     return size == o.size && written == o.written;
 }
 
-IniFile::IniFile(std::wstring fullPath) : path_(std::move(fullPath)), doc_(invariantFold) {}
+IniFile::IniFile(std::wstring fullPath)
+    : path_(std::move(fullPath)), ntPath_(ntPathOf(path_)), doc_(invariantFold) {}
 
 HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
     // The system's own text for a full disk does not say so plainly in
@@ -141,7 +153,7 @@ HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
 HRESULT IniFile::quickStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
     stamp = {};
     FILE_NETWORK_OPEN_INFORMATION info{};
-    if (!CK_IO(seam, FALSE, pathAttributes(path_, info))) {
+    if (!CK_IO(seam, FALSE, pathAttributes(ntPath_, info))) {
         const DWORD error = GetLastError();
         if (isMissing(error)) return S_OK;
         return failIo(error, L"cannot be examined");
@@ -207,6 +219,11 @@ HRESULT IniFile::refreshForWrite() {
 std::optional<LONG> IniFile::writeCount() const {
     if (!writes_) return std::nullopt;
     return InterlockedCompareExchange(static_cast<volatile LONG*>(writes_.get()), 0, 0);
+}
+
+std::optional<LONG> IniFile::countWrite() {
+    if (!writes_) return std::nullopt;
+    return InterlockedIncrement(static_cast<volatile LONG*>(writes_.get()));
 }
 
 HRESULT IniFile::load(bool forWrite) {
@@ -330,23 +347,22 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
 
 HRESULT IniFile::save() {
     Encoding encoding = encoding_;
-    std::string& bytes = bytes_;
     if (encoding == Encoding::Utf16Le) {
         // Our own form (the platform's UTF-16 is little-endian), straight
         // from the document into the buffer kept from the last write: a
         // fresh buffer of a large file costs more, in memory the system
         // must hand over and clear, than the copying.
-        bytes.clear();
-        bytes.reserve(2 + 2 * doc_.size());
-        bytes += "\xFF\xFE";
+        bytes_.clear();
+        bytes_.reserve(2 + 2 * doc_.size());
+        bytes_ += "\xFF\xFE";
         doc_.pieces([&](std::u16string_view piece) {
-            bytes.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
+            bytes_.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
         });
         CK_PHASE("serialise");
     } else {
         const std::u16string text = doc_.serialise();
         CK_PHASE("serialise");
-        bytes = encode(text, encoding, kAnsi);
+        bytes_ = encode(text, encoding, kAnsi);
     }
     CK_PHASE("encode");
 
@@ -368,10 +384,10 @@ HRESULT IniFile::save() {
         return hr;
     };
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < bytes_.size()) {
         DWORD put = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-        if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) || put == 0)
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes_.size() - done, 1u << 24));
+        if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes_.data() + done, chunk, &put, nullptr)) || put == 0)
             return discard(failIo(GetLastError(), L"cannot be written"));
         done += put;
     }
@@ -401,26 +417,24 @@ HRESULT IniFile::save() {
 
 // Renames the open file to the path, over the file there if `replace`.
 BOOL IniFile::renameTo(HANDLE file, bool replace) const {
-    UNICODE_STRING name{};
-    if (!RtlDosPathNameToNtPathName_U(path_.c_str(), &name, nullptr, nullptr)) {
+    if (ntPath_.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
-    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + name.Length + sizeof(wchar_t));
+    const DWORD length = static_cast<DWORD>(ntPath_.size() * sizeof(wchar_t));
+    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + length + sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     info->ReplaceIfExists = replace;
     info->RootDirectory = nullptr;
-    info->FileNameLength = name.Length;
-    memcpy(info->FileName, name.Buffer, name.Length);
-    RtlFreeUnicodeString(&name);
+    info->FileNameLength = length;
+    memcpy(info->FileName, ntPath_.data(), length);
     return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()));
 }
 
 HRESULT IniFile::replaceWith(HANDLE file) {
     // Counted before any rename, so that no other writer of ours takes its
     // document for the file's once a rename may have happened.
-    const std::optional<LONG> count =
-        writes_ ? std::optional<LONG>(InterlockedIncrement(static_cast<volatile LONG*>(writes_.get()))) : std::nullopt;
+    const std::optional<LONG> count = countWrite();
     // As the file was when checked under the lock, a moment ago.
     DWORD attributes = loaded_.exists ? loaded_.attributes : INVALID_FILE_ATTRIBUTES;
     if (!loaded_.exists) {

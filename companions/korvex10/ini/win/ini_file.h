@@ -55,6 +55,8 @@ private:
     HRESULT refresh();
     HRESULT refreshForWrite();
     std::optional<LONG> writeCount() const;
+    // Counts a write about to land; the count after it.
+    std::optional<LONG> countWrite();
     HRESULT load(bool forWrite);
     HRESULT save();
     HRESULT replaceWith(HANDLE file);
@@ -63,6 +65,7 @@ private:
     HRESULT failIo(DWORD error, const wchar_t* what) const;
 
     std::wstring path_;
+    std::wstring ntPath_;  // the same as the system's own name (ntdll's calls)
     Document doc_;
     Encoding encoding_ = Encoding::Utf16Le;
     Stamp loaded_{};
