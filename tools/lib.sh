@@ -80,27 +80,27 @@ start_robot() {
 
 # run_host PROGRAM [ARGUMENT...]: runs a Windows program as a host runs
 # (cscript, an example), setting host_output (what it printed), host_rc and
-# host_diagnostics (Wine's own lines). With Wine's messages off, cscript that
-# cannot find or create its script engine exits 1 and prints nothing, so
-# Wine's errors and cscript's notes are kept apart from the output, to be
-# shown when the host fails. That one failure happens before any line of the
-# script runs: the launch alone is tried again, once, and said so.
+# host_diagnostics (Wine's own lines), which are shown when the host fails.
+# Now and then, on a loaded machine, the program never starts: Wine cannot
+# map a new process's memory ("failed to map the shared user data"; its
+# launcher then says "ShellExecuteEx failed"), or cscript cannot create its
+# script engine, which with Wine's messages off ends it with exit 1 and no
+# word. Nothing of the host has run then, so that launch alone is tried
+# again, up to three times in all, and said so (as register.sh does).
 run_host() {
   local all attempt
-  local -r wine_line='^[0-9a-f]+:(err|fixme|warn|trace):'
-  for attempt in 1 2; do
+  local -r wine_line='^([0-9a-f]+:)?(err|fixme|warn|trace):|^Application could not be started|^ShellExecuteEx failed'
+  local -r not_started='Could not (find|create) (script )?engine|failed to map the shared user data|ShellExecuteEx failed'
+  for attempt in 1 2 3; do
     all=$(WINEDEBUG=err+all,fixme+wscript "$WINE" "$@" </dev/null 2>&1)
     host_rc=$?
     host_diagnostics=$(grep -E "$wine_line" <<<"$all")
     host_output=$(grep -vE "$wine_line" <<<"$all")
-    if [ $host_rc -ne 1 ] || [ -n "$host_output" ] ||
-       ! grep -qE 'Could not (find|create) (script )?engine' <<<"$host_diagnostics"; then
+    if [ $host_rc -ne 1 ] || [ -n "$host_output" ] || ! grep -qE "$not_started" <<<"$host_diagnostics"; then
       return 0
     fi
-    if [ $attempt -eq 1 ]; then
-      echo "cscript could not start its script engine; started again. Wine said:"
-      sed 's/^/  wine: /' <<<"$host_diagnostics"
-    fi
+    echo "$1 did not start (attempt $attempt); Wine said:"
+    sed 's/^/  wine: /' <<<"$host_diagnostics"
   done
   return 0
 }
