@@ -162,8 +162,8 @@ HRESULT IniFile::quickStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) 
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
     stamp.exists = true;
     stamp.size = static_cast<ULONGLONG>(info.EndOfFile.QuadPart);
-    stamp.written = info.LastWriteTime.QuadPart;
-    stamp.changed = info.ChangeTime.QuadPart;
+    stamp.written = CK_FILE_TIME(info.LastWriteTime.QuadPart);
+    stamp.changed = CK_FILE_TIME(info.ChangeTime.QuadPart);
     stamp.attributes = info.FileAttributes;
     return S_OK;
 }
@@ -180,8 +180,8 @@ HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp) const {
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_DIRECTORY), L"The path " + path_ + L" names a folder, not a file.");
     stamp.exists = true;
     stamp.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
-    stamp.written = basic.LastWriteTime.QuadPart;
-    stamp.changed = basic.ChangeTime.QuadPart;
+    stamp.written = CK_FILE_TIME(basic.LastWriteTime.QuadPart);
+    stamp.changed = CK_FILE_TIME(basic.ChangeTime.QuadPart);
     stamp.attributes = basic.FileAttributes;
     return S_OK;
 }
@@ -373,10 +373,13 @@ HRESULT IniFile::save() {
     // its file: the file system then has the rename on the disk before it
     // returns, not only in its journal's cache.
     const std::wstring temp = path_ + L".~tmp";
-    comkit::UniqueHandle file(CK_IO(L"create", INVALID_HANDLE_VALUE,
-                                    CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
-                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr)));
+    constexpr DWORD kTempFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH;
+    comkit::UniqueHandle file(
+        CK_IO(L"create", INVALID_HANDLE_VALUE,
+              CK_CREATE_REFUSED(temp.c_str(), CREATE_ALWAYS, kTempFlags)
+                  ? INVALID_HANDLE_VALUE
+                  : CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, CREATE_ALWAYS, kTempFlags, nullptr)));
     if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
     const auto discard = [&](HRESULT hr) {
         file.reset();
