@@ -235,7 +235,28 @@ TEST_F(IniFileTest, ChangesByAnotherObjectAreSeen) {
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"b", L"c"}), third.keys(L"P")) << "a write lost another's";
 }
 
-TEST_F(IniFileTest, OversizedFileIsRefused) {
+// No write makes a file that a reader would refuse: one that would pass the
+// limit is refused whole, one that reaches it exactly is written and read.
+TEST_F(IniFileTest, AFileOverTheLimitIsNeitherWrittenNorRead) {
+    constexpr ULONGLONG kLimit = 64ull << 20;
+    const auto fileSize = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    };
+    {
+        Ini ini(path);
+        ASSERT_EQ(S_OK, ini.set(L"P", L"c", L"v"));
+        const size_t atLimit = static_cast<size_t>((kLimit - fileSize()) / 2 + 1);
+        const std::string before = readBytes(path);
+        EXPECT_TRUE(FAILED(ini.set(L"P", L"c", std::wstring(atLimit + 1, L'x'))));
+        EXPECT_NE(std::wstring::npos, errorDescription().find(L"64 MiB"));
+        EXPECT_EQ(before, readBytes(path)) << "a refused write changed the file";
+        ASSERT_EQ(S_OK, ini.set(L"P", L"c", std::wstring(atLimit, L'x'))) << narrow(errorDescription());
+        EXPECT_EQ(kLimit, fileSize());
+        Ini reader(path);
+        EXPECT_EQ(atLimit, reader.get(L"P", L"c").size());
+    }
     {
         comkit::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         LARGE_INTEGER size;

@@ -2,6 +2,7 @@
 // released in a loop, and damaged files, awkward names and hosts.
 #include "reliability.h"
 
+#include "korvex10_h.h"
 #include "ui_robot.h"
 
 #include <psapi.h>
@@ -672,6 +673,42 @@ protected:
         return hr;
     }
 
+    // The stored (sealed) texts of the wallet's own keys, as they are.
+    std::vector<std::wstring> stored(const std::vector<std::wstring>& keys) {
+        outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+        EXPECT_EQ(S_OK, ini.assignText(L"Path", file));
+        EXPECT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
+        std::vector<std::wstring> values;
+        for (const std::wstring& key : keys) {
+            EXPECT_EQ(S_OK, ini.assignText(L"Key", key));
+            Variant value;
+            EXPECT_EQ(S_OK, ini.read(L"Value", value));
+            values.push_back(text(value));
+        }
+        return values;
+    }
+
+    // The wallet record's five keys in one write, as the wallet dialog's
+    // OK makes it, through the INI component's own interface for it.
+    HRESULT setRecord(int round) {
+        outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
+        EXPECT_EQ(S_OK, ini.assignText(L"Path", file));
+        ComPtr<IKorvexIniChanges> changes;
+        EXPECT_EQ(S_OK, ini.get()->QueryInterface(__uuidof(IKorvexIniChanges), &changes));
+        if (!changes) return E_NOINTERFACE;
+        SAFEARRAYBOUND bound{static_cast<ULONG>(kRecord.size()), 0};
+        comkit::SafeArray keys(SafeArrayCreate(VT_BSTR, 1, &bound)), values(SafeArrayCreate(VT_BSTR, 1, &bound));
+        for (LONG i = 0; i < static_cast<LONG>(kRecord.size()); ++i) {
+            comkit::Bstr key(kRecord[i]), value(kRecord[i] + L" " + std::to_wstring(round));
+            SafeArrayPutElement(keys.get(), &i, key.get());
+            SafeArrayPutElement(values.get(), &i, value.get());
+        }
+        comkit::Bstr section(L"WALLET");
+        return changes->SetValues(section.get(), keys.get(), values.get());
+    }
+    inline static const std::vector<std::wstring> kRecord = {L"NAME", L"DESCRIPTION", L"PASSWORD", L"HINT",
+                                                             L"MODIFIED"};
+
     // An older stamp, so that InitialiseWallet has one to write.
     void staleStamp() {
         outside::LateBound ini = createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
@@ -703,15 +740,20 @@ TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
         if (SUCCEEDED(hr)) changing = v;
         return hr;
     };
+    // Record: keys of the WALLET section that one call changes together;
+    // after every fault they hold all their old texts or all new ones.
     struct Member {
         std::string name;
         std::function<void()> prepare;
         std::function<HRESULT()> call;
+        std::vector<std::wstring> record;
     };
     const Member members[] = {
-        {"SetCard", [] {}, setCard},
-        {"InitialiseWallet", [&] { staleStamp(); }, [&] { return w.object->InitialiseWallet(); }},
-        {"ChangePassword", [] {}, [&] { return changePassword(L"password " + std::to_wstring(++version)); }},
+        {"SetCard", [] {}, setCard, {}},
+        {"InitialiseWallet", [&] { staleStamp(); }, [&] { return w.object->InitialiseWallet(); }, {}},
+        {"ChangePassword", [] {}, [&] { return changePassword(L"password " + std::to_wstring(++version)); },
+         {L"PASSWORD", L"HINT"}},
+        {"several keys in one write (SetValues)", [] {}, [&] { return setRecord(++version); }, kRecord},
     };
     BoxRobot robot;  // nothing here may warn
     for (const Member& m : members) {
@@ -735,6 +777,7 @@ TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
             if (diskFull) diskRun.emplace("disk full on write or flush");
             m.prepare();
             const std::string before = readBytes(file);
+            const std::vector<std::wstring> recordBefore = stored(m.record);
             HRESULT hr = E_UNEXPECTED;
             std::vector<std::wstring> calls;
             {
@@ -754,6 +797,11 @@ TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
                     EXPECT_EQ(before, readBytes(file)) << "the wallet file changed";
                 }
             }
+            const std::vector<std::wstring> recordAfter = stored(m.record);
+            size_t unchanged = 0;
+            for (size_t k = 0; k < m.record.size(); ++k) unchanged += recordAfter[k] == recordBefore[k];
+            EXPECT_TRUE(unchanged == 0 || unchanged == m.record.size())
+                << unchanged << " of " << m.record.size() << " keys kept their old texts: a change landed in part";
             // Also after a failure the write survived: the file is read
             // again then, and the next fault must meet the usual path.
             m.prepare();
