@@ -28,6 +28,9 @@ struct Wallet {
 
 // A failed call with a description a user can act on, from the wallet.
 void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention = {});
+// The same from another class and interface.
+void expectClearError(IUnknown* object, REFIID iid, const std::wstring& source, HRESULT hr,
+                      const std::wstring& mention);
 
 // The wallet root given to the component through its environment variable,
 // already in the lower case the wallet uses for it.

@@ -40,10 +40,15 @@ HRESULT Wallet::get(const std::wstring& pocket, const std::wstring& card, std::w
 }
 
 void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention) {
+    expectClearError(object, IID__clsWALLETA, L"cardkeep.clsWALLETA", hr, mention);
+}
+
+void expectClearError(IUnknown* object, REFIID iid, const std::wstring& source, HRESULT hr,
+                      const std::wstring& mention) {
     EXPECT_TRUE(FAILED(hr)) << "reported as success: 0x" << std::hex << hr;
     if (!FAILED(hr)) return;
-    const comkit::ErrorText e = hostError(object, IID__clsWALLETA);
-    EXPECT_EQ(L"cardkeep.clsWALLETA", e.source);
+    const comkit::ErrorText e = hostError(object, iid);
+    EXPECT_EQ(source, e.source);
     EXPECT_FALSE(e.description.empty()) << "a failure without a description";
     if (!mention.empty()) {
         EXPECT_NE(std::wstring::npos, e.description.find(mention))
