@@ -79,7 +79,10 @@ HRESULT Wallet::initialiseWallet() {
     GetLocalTime(&now);
     DATE stamp = 0;
     SystemTimeToVariantTime(&now, &stamp);
-    CK_RETURN_IF_FAILED(ini->assign(L"Value", *comkit::Variant::date(stamp).get()));
+    // The stamp is written when it can be: a wallet file that cannot be
+    // written (read-only, say) still opens and reads, and each write to it
+    // says why it fails.
+    if (FAILED(ini->assign(L"Value", *comkit::Variant::date(stamp).get()))) SetErrorInfo(0, nullptr);
     CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyName));
     Bstr sealedName;
     CK_RETURN_IF_FAILED(readText(*ini, sealedName));
