@@ -105,10 +105,8 @@ HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newP
     const Bstr hint = store::seal(newHint);
     if ((password.length() == 0 && !newPassword.view().empty()) || (hint.length() == 0 && !newHint.view().empty()))
         return fail(NTE_FAIL, L"The value could not be sealed.");
-    CK_RETURN_IF_FAILED(selectEntry(*ini, store::kWalletSection, store::kKeyPassword));
-    CK_RETURN_IF_FAILED(ini->assignText(L"Value", password.view()));
-    CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyHint));
-    return ini->assignText(L"Value", hint.view());
+    const IniValue values[] = {{store::kKeyPassword, password.view()}, {store::kKeyHint, hint.view()}};
+    return writeValues(*ini, store::kWalletSection, values);
 }
 
 HRESULT Wallet::setPocket(BSTR pocket) {
