@@ -19,6 +19,18 @@
 // (n = 0: no call fails); "<n>:pause:<event>" sets the named event <event>
 // before making the n-th call and waits until <event>.go is set, so that a
 // test can act at exactly that moment. In the product CK_IO is the call.
+//
+// Wine is kinder than Windows in ways a store must not rely on, so the same
+// builds impose two of Windows' documented rules that Wine does not apply:
+// - CK_FILE_TIME(t): file times move in steps of the clock tick (15.6 ms by
+//   default) or, on FAT, of 2 s. While CARDKEEP_FILE_TIME_TICK is set to a
+//   number of 100-ns units, every file time the library reads is rounded
+//   down to a multiple of it (156250 for the tick, 20000000 for FAT).
+// - CK_CREATE_REFUSED(path, disposition, flags): CreateFileW with
+//   CREATE_ALWAYS and neither FILE_ATTRIBUTE_HIDDEN nor
+//   FILE_ATTRIBUTE_SYSTEM fails with access denied over an existing hidden
+//   or system file. True (with that last error) when Windows would refuse.
+// In the product both are nothing.
 #pragma once
 
 #ifdef CARDKEEP_FAULT_POINTS
@@ -73,11 +85,32 @@ inline bool ioFault(const wchar_t* name) {
     return true;
 }
 
+inline LONGLONG windowsFileTime(LONGLONG time) {
+    wchar_t tick[32];
+    const DWORD n = GetEnvironmentVariableW(L"CARDKEEP_FILE_TIME_TICK", tick, ARRAYSIZE(tick));
+    if (n == 0 || n >= ARRAYSIZE(tick)) return time;
+    const long long step = std::wcstoll(tick, nullptr, 10);
+    return step > 0 ? time - time % step : time;
+}
+
+inline bool windowsRefusesCreate(const wchar_t* path, DWORD disposition, DWORD flags) {
+    constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (disposition != CREATE_ALWAYS || (flags & kHiddenOrSystem)) return false;
+    const DWORD existing = GetFileAttributesW(path);
+    if (existing == INVALID_FILE_ATTRIBUTES || !(existing & kHiddenOrSystem)) return false;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
+
 }  // namespace comkit
 
 #define CK_FAULT_POINT(point) ::comkit::faultPoint(point)
 #define CK_IO(name, failed, call) (::comkit::ioFault(name) ? (failed) : (call))
+#define CK_FILE_TIME(time) ::comkit::windowsFileTime(time)
+#define CK_CREATE_REFUSED(path, disposition, flags) ::comkit::windowsRefusesCreate(path, disposition, flags)
 #else
 #define CK_FAULT_POINT(point) static_cast<void>(0)
 #define CK_IO(name, failed, call) (call)
+#define CK_FILE_TIME(time) (time)
+#define CK_CREATE_REFUSED(path, disposition, flags) false
 #endif
