@@ -1,6 +1,7 @@
 #include "folders.h"
 
 #include "com_error.h"
+#include "fault_points.h"
 #include "host_application.h"
 
 namespace cardkeep {
@@ -16,14 +17,22 @@ bool FileSystem::FolderExists(const std::wstring& path) const {
 }
 
 HRESULT FileSystem::CreateFolder(const std::wstring& path) const {
-    if (CreateDirectoryW(path.c_str(), nullptr)) return S_OK;
+    if (CK_IO(L"create-folder", FALSE, CreateDirectoryW(path.c_str(), nullptr))) return S_OK;
     return comkit::failWin32(GetLastError(), L"The folder " + path + L" cannot be created");
 }
 
 HRESULT EnsureFolder(const std::wstring& path) {
     const FileSystem fileSystem;
     if (fileSystem.FolderExists(path)) return S_OK;
-    return fileSystem.CreateFolder(path);
+    const HRESULT hr = fileSystem.CreateFolder(path);
+    // Another host running for the first time may have made the folder since
+    // it was looked for: it is there, as wanted. A file of that name is not,
+    // and stays refused.
+    if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) && fileSystem.FolderExists(path)) {
+        SetErrorInfo(0, nullptr);
+        return S_OK;
+    }
+    return hr;
 }
 
 HRESULT EnsureApplicationFolders(const std::wstring& root, outside::LateBound& app) {

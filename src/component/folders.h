@@ -17,6 +17,7 @@ public:
     HRESULT CreateFolder(const std::wstring& path) const;
 };
 
+// The folder exists afterwards, whoever made it.
 HRESULT EnsureFolder(const std::wstring& path);
 
 // root\ProductName, then \Title, then \Major.Minor; the root must exist.

@@ -41,4 +41,13 @@ HRESULT readText(outside::LateBound& ini, comkit::Bstr& text) {
     return comkit::toText(*value.get(), text);
 }
 
+HRESULT writeValues(outside::LateBound& ini, std::wstring_view section, std::span<const IniValue> values) {
+    CK_RETURN_IF_FAILED(ini.assignText(L"Section", section));
+    for (const IniValue& v : values) {
+        CK_RETURN_IF_FAILED(ini.assignText(L"Key", v.key));
+        CK_RETURN_IF_FAILED(ini.assignText(L"Value", v.value));
+    }
+    return S_OK;
+}
+
 }  // namespace cardkeep

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace cardkeep {
 
@@ -39,5 +41,14 @@ private:
 // One value of the wallet file, through the shared INI cursor.
 HRESULT selectEntry(outside::LateBound& ini, std::wstring_view section, std::wstring_view key);
 HRESULT readText(outside::LateBound& ini, comkit::Bstr& text);
+
+// Several values of one section, written in one write: all of them or, on a
+// failure, none, whose description says so. The cursor's Section and Key
+// may move.
+struct IniValue {
+    std::wstring_view key;
+    std::wstring_view value;
+};
+HRESULT writeValues(outside::LateBound& ini, std::wstring_view section, std::span<const IniValue> values);
 
 }  // namespace cardkeep

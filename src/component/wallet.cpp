@@ -79,7 +79,10 @@ HRESULT Wallet::initialiseWallet() {
     GetLocalTime(&now);
     DATE stamp = 0;
     SystemTimeToVariantTime(&now, &stamp);
-    CK_RETURN_IF_FAILED(ini->assign(L"Value", *comkit::Variant::date(stamp).get()));
+    // The stamp is written when it can be: a wallet file that cannot be
+    // written (read-only, say) still opens and reads, and each write to it
+    // says why it fails.
+    if (FAILED(ini->assign(L"Value", *comkit::Variant::date(stamp).get()))) SetErrorInfo(0, nullptr);
     CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyName));
     Bstr sealedName;
     CK_RETURN_IF_FAILED(readText(*ini, sealedName));
@@ -102,10 +105,8 @@ HRESULT Wallet::changePassword(comkit::BstrRef oldPassword, comkit::BstrRef newP
     const Bstr hint = store::seal(newHint);
     if ((password.length() == 0 && !newPassword.view().empty()) || (hint.length() == 0 && !newHint.view().empty()))
         return fail(NTE_FAIL, L"The value could not be sealed.");
-    CK_RETURN_IF_FAILED(selectEntry(*ini, store::kWalletSection, store::kKeyPassword));
-    CK_RETURN_IF_FAILED(ini->assignText(L"Value", password.view()));
-    CK_RETURN_IF_FAILED(ini->assignText(L"Key", store::kKeyHint));
-    return ini->assignText(L"Value", hint.view());
+    const IniValue values[] = {{store::kKeyPassword, password.view()}, {store::kKeyHint, hint.view()}};
+    return writeValues(*ini, store::kWalletSection, values);
 }
 
 HRESULT Wallet::setPocket(BSTR pocket) {

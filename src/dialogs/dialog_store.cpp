@@ -9,11 +9,12 @@
 namespace cardkeep::dialogs {
 using comkit::byRef;
 
-HRESULT readOpened(outside::LateBound& ini, std::wstring& plain) {
+HRESULT readOpened(outside::LateBound& ini, std::wstring& plain, bool* opened) {
     comkit::Bstr sealed;
     CK_RETURN_IF_FAILED(readText(ini, sealed));
-    const comkit::Bstr opened = store::open(comkit::BstrRef(sealed));
-    plain.assign(opened.view());
+    const bool stored = sealed.length() != 0;  // before open, which may replace the string
+    plain.assign(store::open(comkit::BstrRef(sealed)).view());
+    if (opened) *opened = !stored || !plain.empty();
     return S_OK;
 }
 

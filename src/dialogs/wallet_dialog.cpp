@@ -6,7 +6,10 @@
 #include "ini_cursor.h"
 #include "wallet_layout.h"
 
+#include <iterator>
 #include <new>
+#include <span>
+#include <tuple>
 
 namespace cardkeep::dialogs {
 namespace {
@@ -47,6 +50,7 @@ constexpr StoredField kStoredFields[] = {
     {store::kKeyPassword, W::txtPasswordEnter},
     {store::kKeyHint, W::txtPasswordHint},
 };
+constexpr size_t kStoredCount = std::size(kStoredFields);
 
 // The current local date and time as text in the user's general date form
 // (short date, a blank, long time), the platform's own conversion.
@@ -72,11 +76,14 @@ HRESULT frmEditWalletA::LoadPro() {
     outside::LateBound* ini = nullptr;
     CK_RETURN_IF_FAILED(requireIniFile(ini));
     CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
-    for (const StoredField& field : kStoredFields) {
-        CK_RETURN_IF_FAILED(ini->assignText(L"Key", field.key));
+    static_assert(std::tuple_size_v<decltype(loaded_)> == kStoredCount);
+    for (size_t i = 0; i < kStoredCount; ++i) {
+        CK_RETURN_IF_FAILED(ini->assignText(L"Key", kStoredFields[i].key));
         std::wstring plain;
-        CK_RETURN_IF_FAILED(readOpened(*ini, plain));
-        CK_RETURN_IF_FAILED(setText(field.control, plain));
+        bool opened = true;
+        CK_RETURN_IF_FAILED(readOpened(*ini, plain, &opened));
+        CK_RETURN_IF_FAILED(setText(kStoredFields[i].control, plain));
+        loaded_[i] = {text(kStoredFields[i].control), opened};
     }
     return S_OK;
 }
@@ -84,25 +91,28 @@ HRESULT frmEditWalletA::LoadPro() {
 HRESULT frmEditWalletA::OKPro() {
     outside::LateBound* ini = nullptr;
     CK_RETURN_IF_FAILED(requireIniFile(ini));
-    // Everything is sealed before the first write, so a value that cannot
-    // be sealed leaves the whole record as it was.
-    struct Pending {
-        const wchar_t* key;
-        comkit::Bstr sealed;
-    } pending[] = {{store::kKeyName, {}}, {store::kKeyDescription, {}}, {store::kKeyPassword, {}},
-                   {store::kKeyHint, {}}, {store::kKeyModified, {}}};
-    for (size_t i = 0; i < ARRAYSIZE(kStoredFields); ++i)
-        CK_RETURN_IF_FAILED(sealForWriting(text(kStoredFields[i].control), pending[i].sealed));
+    // Only the fields the user changed are written, and the time. Another
+    // host may have stored a value since the dialog opened (a password,
+    // say, which the user cannot see behind its mask), and a stored value
+    // that did not open is shown empty: writing back what was shown would
+    // replace the one and erase the other. Everything is sealed before the
+    // one write, so a value that cannot be sealed leaves the record as it was.
+    comkit::Bstr sealed[kStoredCount + 1];
+    IniValue changed[kStoredCount + 1];
+    size_t count = 0;
+    for (size_t i = 0; i < kStoredCount; ++i) {
+        const std::wstring typed = text(kStoredFields[i].control);
+        if (typed == loaded_[i].text || (!loaded_[i].opened && typed.empty())) continue;
+        CK_RETURN_IF_FAILED(sealForWriting(typed, sealed[count]));
+        changed[count] = {kStoredFields[i].key, sealed[count].view()};
+        ++count;
+    }
     std::wstring modified;
     CK_RETURN_IF_FAILED(nowAsText(modified));
-    CK_RETURN_IF_FAILED(sealForWriting(modified, pending[4].sealed));
-
-    CK_RETURN_IF_FAILED(ini->assignText(L"Section", store::kWalletSection));
-    for (const Pending& p : pending) {
-        CK_RETURN_IF_FAILED(ini->assignText(L"Key", p.key));
-        CK_RETURN_IF_FAILED(ini->assignText(L"Value", p.sealed.view()));
-    }
-    return S_OK;
+    CK_RETURN_IF_FAILED(sealForWriting(modified, sealed[count]));
+    changed[count] = {store::kKeyModified, sealed[count].view()};
+    ++count;
+    return writeValues(*ini, store::kWalletSection, std::span<const IniValue>(changed, count));
 }
 
 bool frmEditWalletA::ValidateEntries() {

@@ -5,6 +5,9 @@
 
 #include "modal_dialog.h"
 
+#include <array>
+#include <string>
+
 namespace cardkeep::dialogs {
 
 class frmEditWalletA final : public ModalDialog {
@@ -30,10 +33,19 @@ public:
 
     // Fills the four fields from the file; the confirmation stays empty.
     HRESULT LoadPro();
-    // Writes the four fields and the modification time, all sealed.
+    // Writes the fields the user changed and the modification time, all
+    // sealed, in one write.
     HRESULT OKPro() override;
 
 private:
+    // What LoadPro showed in a stored field, and whether the stored value
+    // opened (one that did not is shown empty).
+    struct Loaded {
+        std::wstring text;
+        bool opened = true;
+    };
+    std::array<Loaded, 4> loaded_;  // name, description, password, hint
+
     std::wstring caption() const override;
     HRESULT load() override { return LoadPro(); }
     void command(int id, int code) override;

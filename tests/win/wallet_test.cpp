@@ -9,6 +9,7 @@
 #include "support/stand_in_sealer.h"
 #include "support/test_support.h"
 
+#include <atomic>
 #include <thread>
 
 using comkit::Bstr;
@@ -169,6 +170,40 @@ TEST_F(WalletTest, AMissingRootFailsWithTheFirstPropertiesAlreadySet) {
     EXPECT_EQ(static_cast<IDispatch*>(host.Get()), app);
     if (app) app->Release();
     EXPECT_TRUE(robot.seen().empty());
+}
+
+// Two hosts running for the first time at once: a folder the other one makes
+// between this one's check and its creation counts as made. The test
+// build's I/O seam stops the wallet right before it creates its first
+// folder, and the test makes that folder meanwhile.
+TEST_F(WalletTest, AFolderAnotherHostMakesMeanwhileCountsAsMade) {
+    ComPtr<_clsWALLETA> w;
+    ASSERT_EQ(S_OK, createFromFaultBuild(L"cardkeep_faults.dll", CLSID_clsWALLETA, IID__clsWALLETA,
+                                         reinterpret_cast<void**>(w.GetAddressOf())));
+    const std::wstring event = L"cardkeep-test-folder-" + std::to_wstring(GetCurrentProcessId());
+    const comkit::UniqueHandle reached(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+    const comkit::UniqueHandle go(CreateEventW(nullptr, TRUE, FALSE, (event + L".go").c_str()));
+    ASSERT_TRUE(reached.valid() && go.valid());
+    std::atomic<bool> returned{false};
+    std::thread otherHost([&] {
+        WaitForSingleObject(reached.get(), 60000);
+        if (returned) ADD_FAILURE() << "the wallet made no folder through the seam";
+        else EXPECT_TRUE(CreateDirectoryW((root() + L"\\Ledger").c_str(), nullptr));
+        SetEvent(go.get());
+    });
+    HRESULT hr = E_UNEXPECTED;
+    {
+        BoxRobot robot;  // the first run's notice
+        SetEnvironmentVariableW(L"CARDKEEP_IO_FAULT", (L"1:pause:" + event).c_str());
+        hr = attach(w.Get(), host.Get());
+        SetEnvironmentVariableW(L"CARDKEEP_IO_FAULT", nullptr);
+        SetEnvironmentVariableW(L"CARDKEEP_IO_CALLS", nullptr);
+    }
+    returned = true;
+    SetEvent(reached.get());
+    otherHost.join();
+    EXPECT_EQ(S_OK, hr) << narrow(lastError(w.Get()).description);
+    EXPECT_TRUE(fileExists(file()));
 }
 
 TEST_F(WalletTest, AHostWhoseVersionIsNotANumberIsRefusedClearly) {

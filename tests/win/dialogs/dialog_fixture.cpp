@@ -229,11 +229,15 @@ void DialogTest::writeSealed(const std::wstring& key, const std::wstring& plain)
     Variant sealed;
     ASSERT_EQ(S_OK, crypto.call(L"Encrypt", {*Variant::text(plain).get(), *Variant::text(kWalletKey).get(), trueFlag()},
                                 sealed));
+    writeStored(key, testsupport::text(sealed));
+}
+
+void DialogTest::writeStored(const std::wstring& key, const std::wstring& raw) {
     outside::LateBound ini = testsupport::createByName(L"KORVEX10.clsKorvexINIFileHandler1A");
     ASSERT_EQ(S_OK, ini.assignText(L"Path", file()));
     ASSERT_EQ(S_OK, ini.assignText(L"Section", L"WALLET"));
     ASSERT_EQ(S_OK, ini.assignText(L"Key", key));
-    ASSERT_EQ(S_OK, ini.assign(L"Value", *sealed.get()));
+    ASSERT_EQ(S_OK, ini.assignText(L"Value", raw));
 }
 
 void DialogTest::reinitialise() { ASSERT_EQ(S_OK, wallet->InitialiseWallet()) << narrow(errorDescription()); }

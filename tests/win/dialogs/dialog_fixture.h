@@ -96,8 +96,11 @@ protected:
     // A value of the wallet file as stored, and opened.
     std::wstring stored(const std::wstring& section, const std::wstring& key);
     std::wstring opened(const std::wstring& section, const std::wstring& key);
-    // Writes a value sealed, as only the wallet dialog writes NAME and
-    // DESCRIPTION; then the wallet is initialised again to take up the name.
+    // Writes a value of the WALLET section as it is given, or sealed, as
+    // only the wallet dialog writes NAME and DESCRIPTION; reinitialise()
+    // then takes up the name. Another host's writes, too: both may run on
+    // any thread that has COM.
+    void writeStored(const std::wstring& key, const std::wstring& raw);
     void writeSealed(const std::wstring& key, const std::wstring& plain);
     void reinitialise();
 

@@ -169,7 +169,7 @@ TEST_F(WalletDialog, AccessKeysMoveToTheirFieldsAndSelectTheWholeText) {
     EXPECT_EQ(before, fileBytes());
 }
 
-TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack) {
+TEST_F(WalletDialog, YesWritesTheChangedValuesSealedAndTheNextShowingReadsThemBack) {
     // A new wallet: no name (the caption starts with the separator) and an
     // empty password, so two empty password fields agree.
     const std::wstring nowBefore = stored(L"WALLET", L"NOW");
@@ -193,8 +193,8 @@ TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack)
     EXPECT_EQ(L"Holiday", opened(L"WALLET", L"NAME")) << "stored as " << narrow(stored(L"WALLET", L"NAME"));
     EXPECT_EQ(L"Cards = travel; [not a section]", opened(L"WALLET", L"DESCRIPTION"));
     EXPECT_EQ(L"none", opened(L"WALLET", L"HINT"));
-    EXPECT_EQ(L"", opened(L"WALLET", L"PASSWORD"));
-    for (const wchar_t* key : {L"NAME", L"DESCRIPTION", L"PASSWORD", L"HINT", L"MODIFIED"})
+    EXPECT_EQ(L"", stored(L"WALLET", L"PASSWORD")) << "the untouched password was written";
+    for (const wchar_t* key : {L"NAME", L"DESCRIPTION", L"HINT", L"MODIFIED"})
         EXPECT_EQ(0u, stored(L"WALLET", key).find(L"v1:")) << narrow(key) << " is not sealed";
     EXPECT_EQ(nowBefore, stored(L"WALLET", L"NOW")) << "NOW is the initialisation's";
 
@@ -225,6 +225,39 @@ TEST_F(WalletDialog, YesWritesAllFiveValuesSealedAndTheNextShowingReadsThemBack)
         robot.closeBox(dialog);
         EXPECT_TRUE(robot.waitGone(dialog));
     });
+}
+
+// OK writes the fields the user changed, and the time, nothing else: a
+// password another host stored while the dialog was open (masked, the user
+// cannot see that it is not the one shown) stays, and a stored value that
+// does not open, shown empty, stays as it is stored.
+TEST_F(WalletDialog, OkWritesOnlyWhatTheUserChanged) {
+    fill(L"Secret");
+    std::wstring damaged = stored(L"WALLET", L"DESCRIPTION");
+    ASSERT_GT(damaged.size(), 20u);
+    damaged[damaged.size() / 2] = damaged[damaged.size() / 2] == L'Q' ? L'R' : L'Q';
+    writeStored(L"DESCRIPTION", damaged);
+    const std::wstring hint = stored(L"WALLET", L"HINT");
+    const HRESULT hr = editWallet([&](DialogRobot& robot) {
+        HWND dialog = robot.waitDialog(L"Home - WALLET");
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(L"", robot.text(control(dialog, W::txtWalletDescription)));
+        // The other host, on a thread of its own.
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        writeSealed(L"PASSWORD", L"Changed elsewhere");
+        CoUninitialize();
+        robot.type(L"Renamed");
+        robot.focus(dialog, control(dialog, W::txtPasswordConfirm));
+        robot.type(L"Secret");  // the password the dialog shows
+        confirmOk(robot, control(dialog, W::cmdOK), IDYES);
+        EXPECT_TRUE(robot.waitGone(dialog));
+    });
+    ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
+    EXPECT_EQ(L"Renamed", opened(L"WALLET", L"NAME"));
+    EXPECT_EQ(L"Changed elsewhere", opened(L"WALLET", L"PASSWORD")) << "OK put back the password it had shown";
+    EXPECT_EQ(damaged, stored(L"WALLET", L"DESCRIPTION")) << "a value that did not open was replaced";
+    EXPECT_EQ(hint, stored(L"WALLET", L"HINT")) << "an unchanged field was written";
+    EXPECT_NE(L"", opened(L"WALLET", L"MODIFIED"));
 }
 
 // A second wallet object on the thread, for another title, shares the
@@ -489,7 +522,7 @@ TEST_F(WalletDialog, StringsTheCryptographyComponentReplacesAreFreedOnce) {
     ASSERT_EQ(S_OK, hr) << narrow(errorDescription());
     EXPECT_EQ(L"r:Replaced", stored(L"WALLET", L"NAME"));
     wallet.Reset();
-    EXPECT_LE(2 * (4 + 5), sealer.replaced()) << "four values opened, five sealed, two strings each";
+    EXPECT_LE(2 * (4 + 2), sealer.replaced()) << "four values opened, the name and the time sealed, two strings each";
     EXPECT_EQ(0, spy.freedTwice()) << "a string was freed twice";
 }
 

@@ -398,7 +398,8 @@ TEST_F(BadInput, AReadOnlyFileIsReadButNeverChanged) {
     }
     const std::string bytes = readBytes(file);
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
-    expectClearError(w.object.Get(), reopen(), L"read-only");
+    // The stamp cannot be written, and opening still succeeds.
+    ASSERT_EQ(S_OK, reopen()) << narrow(errorDescription());
     for (int i = 0; i < 8; ++i) {
         std::wstring got;
         EXPECT_EQ(S_OK, w.get(L"Keep", keptName(i), got));
@@ -624,10 +625,11 @@ TEST_F(BadInput, AnUnusableHostIsRefusedNamingTheMember) {
 // Each platform call of a write failing in turn, through the I/O seam of
 // KORVEX10's test build, for the three members that write: SetCard on a
 // wallet of 1,000 cards, the stamp that InitialiseWallet writes, and
-// ChangePassword (two writes). Whatever call fails, the member says what
-// could not be done, the file holds its old bytes (or new ones, if a rename
-// had completed), no temporary file is left, and the next call succeeds
-// with every card there. Writes and flushes fail as on a full disk.
+// ChangePassword. Whatever call fails, the member says what could not be
+// done (the stamp is best effort: InitialiseWallet succeeds without it), the
+// file holds its old bytes (or new ones, if a rename had completed), no
+// temporary file is left, and the next call succeeds with every card there.
+// Writes and flushes fail as on a full disk.
 class IoFaults : public ::testing::Test {
 protected:
     static constexpr int kCards = 1000;
@@ -750,10 +752,11 @@ TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
         std::function<void()> prepare;
         std::function<HRESULT()> call;
         std::vector<std::wstring> record;
+        bool bestEffort = false;  // succeeds when its write fails
     };
     const Member members[] = {
         {"SetCard", [] {}, setCard, {}},
-        {"InitialiseWallet", [&] { staleStamp(); }, [&] { return w.object->InitialiseWallet(); }, {}},
+        {"InitialiseWallet", [&] { staleStamp(); }, [&] { return w.object->InitialiseWallet(); }, {}, true},
         {"ChangePassword", [] {}, [&] { return changePassword(L"password " + std::to_wstring(++version)); },
          {L"PASSWORD", L"HINT"}},
         {"several keys in one write (SetValues)", [] {}, [&] { return setRecord(++version); }, kRecord},
@@ -795,17 +798,21 @@ TEST_F(IoFaults, EachCallOfAWriteFailingLeavesTheWalletWhole) {
             const wchar_t* text = says(calls[n - 1]);
             const bool renamed = std::find(calls.begin(), calls.begin() + (n - 1), L"rename") != calls.begin() + (n - 1);
             EXPECT_FALSE(fileExists(file + L".~tmp")) << "a temporary file was left";
-            if (!text) {
+            // A best-effort write that fails is no failure of the member;
+            // what follows a completed write (a read) still is.
+            const bool excused = m.bestEffort && !renamed;
+            if (!text || excused) {
                 EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
-            } else {
+            }
+            if (text && !excused) {
                 if (m.record == kRecord)
                     expectClearError(recordIni.Get(), __uuidof(IKorvexIniChanges), L"KORVEX10.clsKorvexINIFileHandler1A",
                                      hr, text);
                 else
                     expectClearError(w.object.Get(), hr, text);
-                if (!renamed) {
-                    EXPECT_EQ(before, readBytes(file)) << "the wallet file changed";
-                }
+            }
+            if (text && !renamed) {
+                EXPECT_EQ(before, readBytes(file)) << "the wallet file changed";
             }
             const std::vector<std::wstring> recordAfter = stored(m.record);
             size_t unchanged = 0;
