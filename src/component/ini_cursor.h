@@ -43,8 +43,9 @@ HRESULT selectEntry(outside::LateBound& ini, std::wstring_view section, std::wst
 HRESULT readText(outside::LateBound& ini, comkit::Bstr& text);
 
 // Several values of one section, written in one write: all of them or, on a
-// failure, none, whose description says so. The cursor's Section and Key
-// may move.
+// failure, none, and the description says so. An INI component without
+// that write (IKorvexIniChanges) gets them one after another, through the
+// cursor's Section and Key; otherwise the cursor does not move.
 struct IniValue {
     std::wstring_view key;
     std::wstring_view value;
