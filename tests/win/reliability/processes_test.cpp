@@ -644,6 +644,7 @@ TEST_F(Processes, AnotherWriterIsWaitedForABoundedTimeOrReported) {
         UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
         UniqueHandle released(CreateEventW(nullptr, TRUE, FALSE, (event + L".go").c_str()));
         UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, (event + L".held").c_str()));
+        UniqueHandle leaving(CreateEventW(nullptr, TRUE, FALSE, (event + L".leaving").c_str()));
         UniqueHandle child = spawnSelf(L"--holder \"" + file + L"\" " + event + L" writer " + (letsGo ? L"1000" : L"8000"));
         ASSERT_TRUE(child.valid());
         const HANDLE heldOrEnded[] = {holding.get(), child.get()};
@@ -654,6 +655,7 @@ TEST_F(Processes, AnotherWriterIsWaitedForABoundedTimeOrReported) {
         const HRESULT hr = w.set(L"Locked", L"card", value);
         if (letsGo) {
             EXPECT_EQ(S_OK, hr) << narrow(errorDescription());
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(leaving.get(), 0)) << "the write went ahead of the other writer";
             stored = value;
         } else {
             expectClearError(w.object.Get(), hr, L"is being written by another program", L"try again");
@@ -780,8 +782,9 @@ int readerChild(int argc, wchar_t** argv) {
 // The holder: opens the file as a scanner does (reading, others may only
 // read) or, given "writer <ms>", takes the file's write lock as another
 // writer does (the byte at 16 of the lock file beside it); says so through
-// <event>.held, lets go when <event> is set (a writer also after <ms>), and
-// says so through <event>.go.
+// <event>.held, lets go when <event> is set (a writer also after <ms>,
+// saying so through <event>.leaving just before), and says so through
+// <event>.go.
 int holderChild(int argc, wchar_t** argv) {
     if (argc < 2) return 90;
     const std::wstring event = argv[1];
@@ -789,6 +792,7 @@ int holderChild(int argc, wchar_t** argv) {
     UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, event.c_str()));
     UniqueHandle released(OpenEventW(EVENT_MODIFY_STATE, FALSE, (event + L".go").c_str()));
     UniqueHandle holding(OpenEventW(EVENT_MODIFY_STATE, FALSE, (event + L".held").c_str()));
+    UniqueHandle leaving(OpenEventW(EVENT_MODIFY_STATE, FALSE, (event + L".leaving").c_str()));
     if (!release.valid() || !released.valid() || !holding.valid()) return 91;
     UniqueHandle file;
     if (writer) {
@@ -803,6 +807,7 @@ int holderChild(int argc, wchar_t** argv) {
     }
     SetEvent(holding.get());
     WaitForSingleObject(release.get(), writer ? static_cast<DWORD>(_wtoi(argv[3])) : INFINITE);
+    if (leaving.valid()) SetEvent(leaving.get());
     file.reset();  // and with the handle its lock
     SetEvent(released.get());
     return 0;
