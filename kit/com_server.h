@@ -35,9 +35,10 @@ void objectCreated();
 void objectDestroyed();
 
 // Reference counting, the interfaces an automation object answers, and
-// rich error information, shared by every class of ours.
-template <class Interface>
-class AutomationObject : public DispatchImpl<Interface>, public ISupportErrorInfo {
+// rich error information, shared by every class of ours. Extra: interfaces
+// of its own beside the automation one (vtable only, no dispatch).
+template <class Interface, class... Extra>
+class AutomationObject : public DispatchImpl<Interface>, public ISupportErrorInfo, public Extra... {
 public:
     AutomationObject() { objectCreated(); }
     virtual ~AutomationObject() { objectDestroyed(); }
@@ -51,7 +52,7 @@ public:
             *object = static_cast<Interface*>(this);
         } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
             *object = static_cast<ISupportErrorInfo*>(this);
-        } else {
+        } else if (!((IsEqualIID(iid, __uuidof(Extra)) && (*object = static_cast<Extra*>(this))) || ...)) {
             *object = nullptr;
             return E_NOINTERFACE;
         }
@@ -65,7 +66,7 @@ public:
         return static_cast<ULONG>(n);
     }
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override {
-        return IsEqualIID(iid, __uuidof(Interface)) ? S_OK : S_FALSE;
+        return IsEqualIID(iid, __uuidof(Interface)) || (IsEqualIID(iid, __uuidof(Extra)) || ...) ? S_OK : S_FALSE;
     }
 
     // Runs after construction (createObject); a failure discards the object.
@@ -76,8 +77,13 @@ protected:
     // for the call, and a failure carries source and the interface.
     template <class Body>
     HRESULT call(const wchar_t* source, Body&& body) noexcept {
+        return callOn<Interface>(source, body);
+    }
+    // The same for a member of one of the Extra interfaces.
+    template <class On, class Body>
+    HRESULT callOn(const wchar_t* source, Body&& body) noexcept {
         const ComPtr<IUnknown> self(static_cast<Interface*>(this));
-        return boundary(EntryPoint{source, &__uuidof(Interface)}, body);
+        return boundary(EntryPoint{source, &__uuidof(On)}, body);
     }
 
 private:

@@ -245,16 +245,46 @@ private:
 using SrwGuard = SrwHold<AcquireSRWLockExclusive, ReleaseSRWLockExclusive>;
 using SrwSharedGuard = SrwHold<AcquireSRWLockShared, ReleaseSRWLockShared>;
 
-// Releases a mutex that the caller has acquired, at the end of the scope.
-class MutexOwnership {
+// Owns a mutex that a wait acquired, until it goes.
+class MutexHold : NoCopy {
 public:
-    explicit MutexOwnership(HANDLE mutex) : mutex_(mutex) {}
-    ~MutexOwnership() { ReleaseMutex(mutex_); }
-    MutexOwnership(const MutexOwnership&) = delete;
-    MutexOwnership& operator=(const MutexOwnership&) = delete;
+    MutexHold() = default;
+    ~MutexHold() {
+        if (mutex_) ReleaseMutex(mutex_);
+    }
+    void own(HANDLE mutex) { mutex_ = mutex; }
 
 private:
-    HANDLE mutex_;
+    HANDLE mutex_ = nullptr;
+};
+
+// Holds a byte-range lock of a file, taken with LockFileEx, until it goes.
+// A process that dies lets go of its locks with its handles.
+class FileRangeHold : NoCopy {
+public:
+    FileRangeHold() = default;
+    ~FileRangeHold() { release(); }
+    // Takes the range [offset, offset + 1) exclusively, or fails at once.
+    BOOL tryTake(HANDLE file, DWORD offset) {
+        release();
+        OVERLAPPED at{};
+        at.Offset = offset;
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return FALSE;
+        file_ = file;
+        offset_ = offset;
+        return TRUE;
+    }
+
+private:
+    void release() {
+        if (!file_) return;
+        OVERLAPPED at{};
+        at.Offset = offset_;
+        UnlockFileEx(file_, 0, 1, 0, &at);
+        file_ = nullptr;
+    }
+    HANDLE file_ = nullptr;
+    DWORD offset_ = 0;
 };
 
 }  // namespace comkit

@@ -99,6 +99,21 @@ HRESULT nameList(const std::vector<std::u16string>& names, VARIANT& list) {
     return S_OK;
 }
 
+// The texts of a one-dimensional array of strings, in order.
+HRESULT textsOf(SAFEARRAY* array, std::vector<std::wstring>& texts) {
+    VARTYPE type = VT_EMPTY;
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &type)) || type != VT_BSTR)
+        return fail(E_INVALIDARG, L"SetValues takes its keys and values as lists of texts.");
+    LONG lower = 0, upper = -1;
+    CK_RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
+    CK_RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
+    BSTR* items = nullptr;
+    CK_RETURN_IF_FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&items)));
+    for (LONG i = 0; i + lower <= upper; ++i) texts.emplace_back(view(items[i]));
+    SafeArrayUnaccessData(array);
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT IniFileHandler::requireFile() const {
@@ -145,6 +160,17 @@ HRESULT IniFileHandler::writeValue(const VARIANT& value) {
     std::wstring text;
     CK_RETURN_IF_FAILED(valueText(value, text));
     return file_->write(ini::u16(section_), ini::u16(key_), ini::u16(text));
+}
+
+HRESULT IniFileHandler::setValues(BSTR section, SAFEARRAY* keys, SAFEARRAY* values) {
+    CK_RETURN_IF_FAILED(requireFile());
+    std::vector<std::wstring> keyTexts, valueTexts;
+    CK_RETURN_IF_FAILED(textsOf(keys, keyTexts));
+    CK_RETURN_IF_FAILED(textsOf(values, valueTexts));
+    if (keyTexts.size() != valueTexts.size()) return fail(E_INVALIDARG, L"SetValues takes one value for each key.");
+    std::vector<ini::KeyChange> changes;
+    for (size_t i = 0; i < keyTexts.size(); ++i) changes.push_back({ini::u16(keyTexts[i]), ini::u16(valueTexts[i])});
+    return file_->write(ini::u16(view(section)), changes);
 }
 
 HRESULT IniFileHandler::enumerate(bool allSections, VARIANT* list, VARIANT* count) {
@@ -199,6 +225,9 @@ STDMETHODIMP IniFileHandler::EnumerateAllSections(VARIANT* list, VARIANT* count)
 }
 STDMETHODIMP IniFileHandler::EnumerateCurrentSection(VARIANT* list, VARIANT* count) {
     return call(kProgId, [&] { return enumerate(false, list, count); });
+}
+STDMETHODIMP IniFileHandler::SetValues(BSTR sSection, SAFEARRAY* saKeys, SAFEARRAY* saValues) {
+    return callOn<IKorvexIniChanges>(kProgId, [&] { return setValues(sSection, saKeys, saValues); });
 }
 
 }  // namespace korvex

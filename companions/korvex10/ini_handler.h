@@ -10,8 +10,9 @@
 namespace korvex {
 
 // A cursor over one INI file: Path, Section and Key stay as assigned, and
-// Value reads or writes the entry they name.
-class IniFileHandler final : public comkit::AutomationObject<_clsKorvexINIFileHandler1A> {
+// Value reads or writes the entry they name. SetValues, beside them, writes
+// several keys of one section at once without moving the cursor.
+class IniFileHandler final : public comkit::AutomationObject<_clsKorvexINIFileHandler1A, IKorvexIniChanges> {
 public:
     static constexpr const wchar_t* kProgId = L"KORVEX10.clsKorvexINIFileHandler1A";
 
@@ -25,6 +26,7 @@ public:
     STDMETHODIMP put_Value(VARIANT value) override;
     STDMETHODIMP EnumerateAllSections(VARIANT* list, VARIANT* count) override;
     STDMETHODIMP EnumerateCurrentSection(VARIANT* list, VARIANT* count) override;
+    STDMETHODIMP SetValues(BSTR sSection, SAFEARRAY* saKeys, SAFEARRAY* saValues) override;
 
 private:
     HRESULT requireFile() const;
@@ -34,6 +36,7 @@ private:
     HRESULT readValue(VARIANT* value);
     HRESULT writeValue(const VARIANT& value);
     HRESULT enumerate(bool allSections, VARIANT* list, VARIANT* count);
+    HRESULT setValues(BSTR section, SAFEARRAY* keys, SAFEARRAY* values);
 
     std::unique_ptr<ini::IniFile> file_;
     std::wstring section_;

@@ -15,19 +15,29 @@ namespace {
 
 const WindowsAnsiCodec kAnsi;
 
-// How long a writer waits for another process to finish its write.
-constexpr DWORD kLockTimeoutMs = 60000;
-
-// How long a write keeps trying to put its new file in place while another
-// program (a virus scanner, an indexer, a backup or sync tool) has the old
-// one open without delete sharing. The writes come from the host's user
-// interface thread, and Windows shows a window as not responding after 5 s
-// without messages, so the wait stays well under that; 3 s outlasts the
-// moment a scanner or indexer takes to read a file of this size. The waits
-// double from 10 ms, so a brief hold costs a brief wait, up to 500 ms, so a
-// release is noticed within half a second.
-constexpr DWORD kReplaceWindowMs = 3000;
+// How long a write keeps trying while another program holds what it needs:
+// another writer its lock, or a virus scanner, an indexer, a backup or sync
+// tool the old file (open without delete sharing). The writes come from the
+// host's user interface thread, and Windows shows a window as not
+// responding after 5 s without messages, so the wait stays well under that;
+// 3 s outlasts another writer's write of the largest file and the moment a
+// scanner takes to read it. The waits double from 10 ms, so a brief hold
+// costs a brief wait, up to 500 ms, so a release is noticed within half a
+// second.
+constexpr DWORD kBusyWindowMs = 3000;
 constexpr DWORD kFirstPauseMs = 10, kLongestPauseMs = 500;
+
+// Makes `attempt` until it succeeds or fails other than `busy`, for about
+// `window` ms; the last error, or ERROR_SUCCESS.
+template <class Attempt, class Busy>
+DWORD retryWhileBusy(DWORD window, Attempt&& attempt, Busy&& busy) {
+    for (DWORD waited = 0, pause = kFirstPauseMs;; waited += pause, pause = std::min(pause * 2, kLongestPauseMs)) {
+        if (attempt()) return ERROR_SUCCESS;
+        const DWORD error = GetLastError();
+        if (!busy(error) || waited >= window) return error;
+        Sleep(pause);
+    }
+}
 
 }  // namespace
 }  // namespace korvex::ini
@@ -116,30 +126,97 @@ bool heldByAnotherProgram(const std::wstring& path, DWORD error) {
     return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-// A stable name for the file's cross-process lock: the same for every
-// spelling of the path that the file system takes for the same file.
-std::wstring lockName(const std::wstring& path) {
-    unsigned long long hash = 1469598103934665603ull;
-    for (wchar_t c : path) {
-        hash ^= static_cast<unsigned long long>(invariantFold(static_cast<char16_t>(c)));
-        hash *= 1099511628211ull;
-    }
-    wchar_t name[64];
-    wsprintfW(name, L"Local\\KorvexIniFile.%08lX%08lX", static_cast<unsigned long>(hash >> 32),
-              static_cast<unsigned long>(hash & 0xFFFFFFFFu));
-    return name;
+// The platform calls of a write that its steps make more than once, each
+// through the test builds' I/O seam, so the steps read as what they do.
+HANDLE createFile([[maybe_unused]] const wchar_t* seam, const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                  DWORD flags) {
+    if (CK_CREATE_REFUSED(path.c_str(), disposition, flags)) return INVALID_HANDLE_VALUE;
+    return CK_IO(seam, INVALID_HANDLE_VALUE,
+                 CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
+
+BOOL writeAt([[maybe_unused]] const wchar_t* seam, HANDLE file, ULONGLONG offset, const void* data, DWORD size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD put = 0;
+    if (!CK_IO(seam, FALSE, WriteFile(file, data, size, &put, &at))) return FALSE;
+    if (put == size) return TRUE;
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
+}
+
+BOOL writeAll(HANDLE file, const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+        if (!writeAt(L"write", file, done, bytes.data() + done, chunk)) return FALSE;
+        done += chunk;
+    }
+    return TRUE;
+}
+
+// A temporary file that a writer killed before its rename left behind: it
+// may carry the wallet's hidden or system attribute, over which Windows
+// refuses to create a plain file, or be read-only.
+void removeStale(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+// The new file of a write, beside the old one so that the replacement is a
+// rename on one volume; removed unless it was renamed into place.
+class NewFile : comkit::NoCopy {
+public:
+    explicit NewFile(const std::wstring& path) : path_(path) {}
+    ~NewFile() {
+        if (!handle.valid() || renamed) return;
+        handle.reset();
+        CK_IO(L"remove", FALSE, DeleteFileW(path_.c_str()));
+    }
+    // Readers may open it (once it is in place, they will), nobody may
+    // write it. Written through, as a rename asked to write through opens
+    // its file: the file system then has the rename on the disk before it
+    // returns, not only in its journal's cache. A file the user encrypted
+    // is replaced by one created encrypted.
+    BOOL create(DWORD oldAttributes) {
+        const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH |
+                            (oldAttributes & FILE_ATTRIBUTE_ENCRYPTED);
+        const auto attempt = [&] {
+            handle.reset(createFile(L"create", path_, GENERIC_WRITE | DELETE | WRITE_DAC,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS, flags));
+            return handle.valid();
+        };
+        if (attempt()) return TRUE;
+        if (GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
+        removeStale(path_);
+        return attempt();
+    }
+
+    comkit::UniqueHandle handle;
+    bool renamed = false;
+
+private:
+    const std::wstring& path_;
+};
 
 }  // namespace
 
 bool IniFile::Stamp::sameVersion(const Stamp& o) const {
     if (exists != o.exists) return false;
     if (!exists) return true;
-    return size == o.size && written == o.written;
+    return size == o.size && written == o.written && changed == o.changed;
 }
 
 IniFile::IniFile(std::wstring fullPath)
-    : path_(std::move(fullPath)), ntPath_(ntPathOf(path_)), doc_(invariantFold) {}
+    : path_(std::move(fullPath)),
+      ntPath_(ntPathOf(path_)),
+      tempPath_(path_ + L".~tmp"),
+      lockPath_(path_ + kLockSuffix),
+      doc_(invariantFold) {
+    openLockFile(false);
+}
 
 HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
     // The system's own text for a full disk does not say so plainly in
@@ -186,47 +263,75 @@ HRESULT IniFile::stampOf(HANDLE file, Stamp& stamp) const {
     return S_OK;
 }
 
+// Opened for reading and writing where the folder allows it, and for
+// reading where it does not (a wallet on read-only media is still read);
+// without delete sharing, so it cannot vanish while a writer relies on it.
+bool IniFile::openLockFile(bool forWrite) {
+    if (lockFile_.valid() && (lockWritable_ || !forWrite)) return true;
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    comkit::UniqueHandle file(createFile(L"lock", lockPath_, GENERIC_READ | GENERIC_WRITE, kShare, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    const bool writable = file.valid();
+    if (!writable && !forWrite) file.reset(CreateFileW(lockPath_.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) return false;
+    lockFile_ = std::move(file);
+    lockWritable_ = writable;
+    return true;
+}
+
+IniFile::Count IniFile::writeCount([[maybe_unused]] const wchar_t* seam) {
+    if (!openLockFile(false)) return std::nullopt;
+    ULONGLONG count = 0;
+    DWORD got = 0;
+    OVERLAPPED at{};
+    if (!CK_IO(seam, FALSE, ReadFile(lockFile_.get(), &count, sizeof count, &got, &at))) {
+        if (GetLastError() != ERROR_HANDLE_EOF) return std::nullopt;
+        got = 0;
+    }
+    return got < sizeof count ? 0 : count;  // a new lock file: no writes yet
+}
+
+IniFile::Count IniFile::finishedWrites() {
+    const Count count = writeCount(L"count-read");
+    return count && !(*count & 1) ? count : std::nullopt;
+}
+
+BOOL IniFile::storeCount(const wchar_t* seam, ULONGLONG count) {
+    return writeAt(seam, lockFile_.get(), 0, &count, sizeof count);
+}
+
+// The document is the file's while the count of finished writes is the
+// one it was read at and the file's stamp is as it was. Without a count
+// (none kept beside the file, or a write under way), the stamp alone
+// decides, as it must for any other program's change.
 HRESULT IniFile::refresh() {
-    if (current_) {
+    const Count count = finishedWrites();
+    if (current_ && count == knownWrites_) {
         Stamp now;
         CK_RETURN_IF_FAILED(quickStamp(now));
         if (now.sameVersion(loaded_)) return S_OK;
     }
-    return load(false);
+    return load(false, count);
 }
 
-// Under the lock. The document is the file's when no writer of ours has
-// written since this object read or wrote it (the count beside the lock),
-// and nobody else has changed the file either (its size, write time and
-// change time, which permissions and attributes move too, are as they
-// were). The count is what tells two of our writes of the same size apart:
-// Windows moves file times in steps of its clock tick, up to 15.6 ms, and
-// many writes fit in one. The file's own permissions come with the document.
+// Under the lock, where no writer of ours is under way: a count of none
+// means one died midway, and its rename may or may not have happened.
 HRESULT IniFile::refreshForWrite() {
-    if (current_ && knownWrites_ && writeCount() == knownWrites_) {
+    const Count count = finishedWrites();
+    if (current_ && count && count == knownWrites_) {
         Stamp now;
         CK_RETURN_IF_FAILED(quickStamp(now));
-        if (now.sameVersion(loaded_) && now.changed == loaded_.changed) {
+        if (now.sameVersion(loaded_)) {
             loaded_ = now;
             return S_OK;
         }
     }
-    CK_RETURN_IF_FAILED(load(true));
-    knownWrites_ = writeCount();
-    return S_OK;
+    return load(true, count);
 }
 
-std::optional<LONG> IniFile::writeCount() const {
-    if (!writes_) return std::nullopt;
-    return InterlockedCompareExchange(static_cast<volatile LONG*>(writes_.get()), 0, 0);
-}
-
-std::optional<LONG> IniFile::countWrite() {
-    if (!writes_) return std::nullopt;
-    return InterlockedIncrement(static_cast<volatile LONG*>(writes_.get()));
-}
-
-HRESULT IniFile::load(bool forWrite) {
+// `count` was read before the file is opened: a write that finishes after
+// it changes the count, and the next access reads the file again.
+HRESULT IniFile::load(bool forWrite, Count count) {
     current_ = false;
     knownWrites_.reset();
     own_.reset();
@@ -246,6 +351,7 @@ HRESULT IniFile::load(bool forWrite) {
         doc_ = Document(invariantFold);
         encoding_ = Encoding::Utf16Le;
         loaded_ = {};
+        knownWrites_ = count;
         current_ = true;
         return S_OK;
     }
@@ -271,6 +377,7 @@ HRESULT IniFile::load(bool forWrite) {
     doc_ = Document::parse(std::move(decoded.text), invariantFold);
     encoding_ = decoded.encoding;
     loaded_ = stamp;
+    knownWrites_ = count;
     current_ = true;
     return S_OK;
 }
@@ -294,48 +401,84 @@ HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& 
     return S_OK;
 }
 
-HRESULT IniFile::lock() {
-    if (!mutex_.valid()) {
-        const std::wstring name = lockName(path_);
-        mutex_.reset(CK_IO(L"lock", nullptr, CreateMutexW(nullptr, FALSE, name.c_str())));
-        if (!mutex_.valid()) return failIo(GetLastError(), L"cannot be locked");
-        // Without the count every write reads the file again first: slower,
-        // never wrong.
-        writesMapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
-                                                (name + L".writes").c_str()));
-        if (writesMapping_.valid())
-            writes_.reset(MapViewOfFile(writesMapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+// The lock file's identity names the queue: the same file, whatever path
+// reached it. Only the file's number within its volume: a second volume's
+// file of the same number shares the queue, which costs turns, not safety.
+void IniFile::openQueue() {
+    BY_HANDLE_FILE_INFORMATION identity{};
+    if (!GetFileInformationByHandle(lockFile_.get(), &identity)) return;
+    wchar_t name[64];
+    wsprintfW(name, L"Local\\KorvexIniWriters.%08lX%08lX", identity.nFileIndexHigh, identity.nFileIndexLow);
+    queue_.reset(CreateMutexW(nullptr, FALSE, name));
+}
+
+// Writers of one session wait their turn in the queue, first come first
+// served, and then take the lock file's byte, which they find free unless
+// a writer of another session or machine has it: that wait is the one that
+// needs back-off. The whole wait stays within kBusyWindowMs.
+HRESULT IniFile::lock(WriterLock& held) {
+    if (!openLockFile(true)) return failIo(GetLastError(), L"cannot be locked");
+    if (!queue_.valid()) openQueue();
+    const ULONGLONG started = GetTickCount64();
+    const auto busy = [&] {
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"The file " + path_ +
+                                L" is being written by another program and was not changed; try again.");
+    };
+    if (queue_.valid()) {
+        const DWORD waited = WaitForSingleObject(queue_.get(), kBusyWindowMs);
+        if (waited == WAIT_TIMEOUT) return busy();
+        // A writer that died in its turn left the file whole (the rename is
+        // the write); without a queue the byte alone keeps writers apart.
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) held.turn.own(queue_.get());
     }
-    switch (CK_IO(L"lock-wait", WAIT_FAILED, WaitForSingleObject(mutex_.get(), kLockTimeoutMs))) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // a writer died holding it; the file itself is whole
-        return S_OK;
-    case WAIT_TIMEOUT:
-        return comkit::fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT),
-                            L"The file " + path_ + L" is being written by another program; try again.");
-    default:
-        return failIo(GetLastError(), L"cannot be locked");
+    const DWORD left = static_cast<DWORD>(kBusyWindowMs - std::min<ULONGLONG>(GetTickCount64() - started, kBusyWindowMs));
+    const DWORD error = retryWhileBusy(
+        left, [&] { return CK_IO(L"lock-wait", FALSE, held.byte.tryTake(lockFile_.get(), kLockByte)); },
+        [](DWORD e) { return e == ERROR_LOCK_VIOLATION; });
+    if (error == ERROR_SUCCESS) return S_OK;
+    if (error == ERROR_LOCK_VIOLATION) return busy();
+    return failIo(error, L"cannot be locked");
+}
+
+HRESULT IniFile::checkChanges(std::u16string_view section, std::span<const KeyChange> changes) const {
+    std::optional<std::string> problem = checkSectionName(section);
+    ULONGLONG added = 0;
+    for (const KeyChange& change : changes) {
+        if (!problem) problem = checkKeyName(change.key);
+        if (!problem) problem = checkValue(change.value);
+        added += 2ull * (change.key.size() + change.value.size());
     }
+    if (problem) return comkit::fail(E_INVALIDARG, std::wstring(problem->begin(), problem->end()));
+    // Refused before it costs the memory of a file that could not be read.
+    if (added > kMaxBytes)
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                            L"The file " + path_ + L" would be larger than 64 MiB, the most that is read, and was not changed.");
+    return S_OK;
 }
 
 HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-    for (const auto& problem : {checkSectionName(section), checkKeyName(key), checkValue(value)}) {
-        if (problem) {
-            const std::wstring text(problem->begin(), problem->end());
-            return comkit::fail(E_INVALIDARG, text);
-        }
-    }
-    CK_RETURN_IF_FAILED(lock());
-    const comkit::MutexOwnership owned(mutex_.get());
+    const KeyChange change{key, value};
+    return write(section, std::span<const KeyChange>(&change, 1));
+}
+
+HRESULT IniFile::write(std::u16string_view section, std::span<const KeyChange> changes) {
+    CK_RETURN_IF_FAILED(checkChanges(section, changes));
+    WriterLock held;
+    CK_RETURN_IF_FAILED(lock(held));
     CK_PHASE("lock");
 
     // Another process may have written since we last looked: apply this
     // change to what is on disk now, so neither write is lost.
     CK_RETURN_IF_FAILED(refreshForWrite());
     CK_PHASE("identity");
-    const auto old = doc_.find(section, key);
-    if (old && *old == value) return S_OK;
-    doc_.set(section, key, value);
+    bool differs = false;
+    for (const KeyChange& change : changes) {
+        const auto old = doc_.find(section, change.key);
+        if (old && *old == change.value) continue;
+        doc_.set(section, change.key, change.value);
+        differs = true;
+    }
+    if (!differs) return S_OK;
     const HRESULT hr = save();
     // The document in memory no longer matches the disk: read it again next time.
     if (FAILED(hr)) current_ = false;
@@ -345,13 +488,19 @@ HRESULT IniFile::write(std::u16string_view section, std::u16string_view key, std
     return hr;
 }
 
-HRESULT IniFile::save() {
-    Encoding encoding = encoding_;
-    if (encoding == Encoding::Utf16Le) {
+// The document in the file's own encoding, in bytes_; refused when a
+// reader would refuse the file.
+HRESULT IniFile::serialise() {
+    const auto tooLarge = [&] {
+        return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                            L"The file " + path_ + L" would be larger than 64 MiB, the most that is read, and was not changed.");
+    };
+    if (encoding_ == Encoding::Utf16Le) {
         // Our own form (the platform's UTF-16 is little-endian), straight
         // from the document into the buffer kept from the last write: a
         // fresh buffer of a large file costs more, in memory the system
         // must hand over and clear, than the copying.
+        if (2 + 2ull * doc_.size() > kMaxBytes) return tooLarge();
         bytes_.clear();
         bytes_.reserve(2 + 2 * doc_.size());
         bytes_ += "\xFF\xFE";
@@ -362,47 +511,41 @@ HRESULT IniFile::save() {
     } else {
         const std::u16string text = doc_.serialise();
         CK_PHASE("serialise");
-        bytes_ = encode(text, encoding, kAnsi);
+        bytes_ = encode(text, encoding_, kAnsi);
+        if (bytes_.size() > kMaxBytes) return tooLarge();
     }
     CK_PHASE("encode");
+    return S_OK;
+}
 
-    // Written beside the file, so the replacement is a rename on one volume,
-    // and renamed through the handle that wrote it, which saves opening it
-    // again. Readers may open it (once it is in place, they will), nobody
-    // may write it. Write-through, as a rename asked to write through opens
-    // its file: the file system then has the rename on the disk before it
-    // returns, not only in its journal's cache.
-    const std::wstring temp = path_ + L".~tmp";
-    constexpr DWORD kTempFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH;
-    comkit::UniqueHandle file(
-        CK_IO(L"create", INVALID_HANDLE_VALUE,
-              CK_CREATE_REFUSED(temp.c_str(), CREATE_ALWAYS, kTempFlags)
-                  ? INVALID_HANDLE_VALUE
-                  : CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, CREATE_ALWAYS, kTempFlags, nullptr)));
-    if (!file.valid()) return failIo(GetLastError(), L"cannot be written");
-    const auto discard = [&](HRESULT hr) {
-        file.reset();
-        CK_IO(L"remove", FALSE, DeleteFileW(temp.c_str()));
-        return hr;
-    };
-    size_t done = 0;
-    while (done < bytes_.size()) {
-        DWORD put = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes_.size() - done, 1u << 24));
-        if (!CK_IO(L"write", FALSE, WriteFile(file.get(), bytes_.data() + done, chunk, &put, nullptr)) || put == 0)
-            return discard(failIo(GetLastError(), L"cannot be written"));
-        done += put;
-    }
+// Under the lock: the whole file, written beside the old one, flushed, and
+// renamed over it; the count of writes is odd from just before the rename
+// until it is known to be done.
+HRESULT IniFile::save() {
+    CK_RETURN_IF_FAILED(serialise());
+    NewFile temp(tempPath_);
+    if (!temp.create(loaded_.attributes)) return failIo(GetLastError(), L"cannot be written");
+    if (!writeAll(temp.handle.get(), bytes_)) return failIo(GetLastError(), L"cannot be written");
     CK_PHASE("temp");
-    if (!CK_IO(L"flush", FALSE, FlushFileBuffers(file.get())))
-        return discard(failIo(GetLastError(), L"cannot be written to the disk"));
+    if (!CK_IO(L"flush", FALSE, FlushFileBuffers(temp.handle.get())))
+        return failIo(GetLastError(), L"cannot be written to the disk");
     CK_PHASE("flush");
-    const HRESULT hr = replaceWith(file.get());
-    if (FAILED(hr)) return discard(hr);
-    file.reset();
+
+    // Odd from just before the rename until the write is over, renamed or
+    // not: no other writer of ours then takes its document for the file's,
+    // nor a reader once the rename may have happened. Above any count seen,
+    // also one that a writer that died midway left odd.
+    const Count seen = knownWrites_ ? knownWrites_ : writeCount(L"count-read");
+    if (!seen) return failIo(GetLastError(), L"cannot be written");
+    const ULONGLONG underWay = *seen + ((*seen & 1) ? 2 : 1);
+    if (!storeCount(L"count-begin", underWay)) return failIo(GetLastError(), L"cannot be written");
+    const HRESULT replaced = replaceWith(temp.handle.get());
+    const bool counted = storeCount(L"count-end", underWay + 1);
+    if (FAILED(replaced)) return replaced;
+    temp.renamed = true;
+    temp.handle.reset();
     CK_PHASE("rename");
-    encoding_ = encoding;
+    knownWrites_ = counted ? Count(underWay + 1) : std::nullopt;
     // The write is done and durable: a file that cannot be examined now is
     // read again next time, and this write does not report a failure.
     Stamp now;
@@ -431,20 +574,14 @@ BOOL IniFile::renameTo(HANDLE file, bool replace) const {
     info->RootDirectory = nullptr;
     info->FileNameLength = length;
     memcpy(info->FileName, ntPath_.data(), length);
-    return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()));
+    return CK_IO(L"rename", FALSE, SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())));
 }
 
 HRESULT IniFile::replaceWith(HANDLE file) {
-    // Counted before any rename, so that no other writer of ours takes its
-    // document for the file's once a rename may have happened.
-    const std::optional<LONG> count = countWrite();
     // As the file was when checked under the lock, a moment ago.
     DWORD attributes = loaded_.exists ? loaded_.attributes : INVALID_FILE_ATTRIBUTES;
     if (!loaded_.exists) {
-        if (CK_IO(L"rename", FALSE, renameTo(file, false))) {
-            knownWrites_ = count;
-            return S_OK;
-        }
+        if (renameTo(file, false)) return S_OK;
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
             return failIo(GetLastError(), L"cannot be created");
         // Another program made it meanwhile: look at it now.
@@ -470,18 +607,9 @@ HRESULT IniFile::replaceWith(HANDLE file) {
     }
     keepPermissions(own_, file);
     CK_PHASE("temp");
-    // Retried while a reader or a scanner holds the file open (see
-    // kReplaceWindowMs).
-    DWORD error = ERROR_SUCCESS;
-    for (DWORD waited = 0, pause = kFirstPauseMs;; waited += pause, pause = std::min(pause * 2, kLongestPauseMs)) {
-        if (CK_IO(L"rename", FALSE, renameTo(file, true))) {
-            knownWrites_ = count;
-            return S_OK;
-        }
-        error = GetLastError();
-        if (!isInUse(error) || waited >= kReplaceWindowMs) break;
-        Sleep(pause);
-    }
+    // Retried while a reader or a scanner holds the file open.
+    const DWORD error = retryWhileBusy(kBusyWindowMs, [&] { return renameTo(file, true); }, isInUse);
+    if (error == ERROR_SUCCESS) return S_OK;
     if (heldByAnotherProgram(path_, error))
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
                             L"The file " + path_ +

@@ -1,6 +1,7 @@
 // One INI file on disk, kept parsed in memory and checked against the file
 // on every access. Every write is durable and atomic, and serialised with
-// other processes writing the same file.
+// every other writer of the same file, whatever path, session or machine it
+// reaches the file from.
 #pragma once
 
 #include "com_types.h"
@@ -8,6 +9,7 @@
 #include "text_codec.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,12 +17,26 @@
 namespace korvex::ini {
 
 using SecurityDescriptor = comkit::Owned<PSECURITY_DESCRIPTOR, comkit::PointerHandle<PSECURITY_DESCRIPTOR, LocalFree>>;
-using MappedView = comkit::Owned<void*, comkit::PointerHandle<void*, UnmapViewOfFile>>;
+
+// One key's new value, in a change of several keys of one section.
+struct KeyChange {
+    std::u16string_view key;
+    std::u16string_view value;
+};
 
 class IniFile {
 public:
-    // Files larger than this are refused rather than read into memory.
+    // Files larger than this are refused rather than read into memory, so no
+    // write may make a file larger.
     static constexpr ULONGLONG kMaxBytes = 64ull << 20;
+
+    // Beside the file, a lock file: a writer holds an exclusive lock on its
+    // byte kLockByte for the whole of a write, and its first eight bytes
+    // count the writes (odd while one is under way). A lock on the file
+    // system holds for every spelling of the path, every session and every
+    // machine that shares the folder, and a process that dies lets go.
+    static constexpr const wchar_t* kLockSuffix = L".lock";
+    static constexpr DWORD kLockByte = 16;
 
     explicit IniFile(std::wstring fullPath);
 
@@ -29,14 +45,17 @@ public:
     // A missing file, section or key reads as the empty text.
     HRESULT read(std::u16string_view section, std::u16string_view key, std::u16string& value);
     HRESULT write(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+    // Several keys of one section in one write: all of them land, or none.
+    HRESULT write(std::u16string_view section, std::span<const KeyChange> changes);
     HRESULT sections(std::vector<std::u16string>& names);
     HRESULT keys(std::u16string_view section, std::vector<std::u16string>& names);
 
 private:
     // What tells one version of the file from another, asked of the path
-    // alone: opening the file costs more than the rest of a lookup. Reads
-    // compare size and last-write time; writes also compare the change
-    // time and the count of our own writes (refreshForWrite).
+    // alone: opening the file costs more than the rest of a lookup. File
+    // times move in steps of the clock (15.6 ms, or 2 s on FAT), so two
+    // writes of one size can leave one stamp: the count of writes in the
+    // lock file tells those apart.
     struct Stamp {
         bool exists = false;
         ULONGLONG size = 0;
@@ -47,36 +66,53 @@ private:
         DWORD attributes = 0;
         bool sameVersion(const Stamp& o) const;
     };
+    using Count = std::optional<ULONGLONG>;
 
-    // From the path alone. seam: how the test builds name the platform
-    // call (kit/fault_points.h).
+    // seam: how the test builds name the platform call (kit/fault_points.h).
     HRESULT quickStamp(Stamp& stamp, const wchar_t* seam = L"examine") const;
     HRESULT stampOf(HANDLE file, Stamp& stamp) const;
     HRESULT refresh();
     HRESULT refreshForWrite();
-    std::optional<LONG> writeCount() const;
-    // Counts a write about to land; the count after it.
-    std::optional<LONG> countWrite();
-    HRESULT load(bool forWrite);
+    HRESULT load(bool forWrite, Count count);
+
+    // The lock file, opened with the object and again whenever it is not.
+    bool openLockFile(bool forWrite);
+    // The count of writes as the lock file holds it; none when there is no
+    // lock file to read.
+    Count writeCount(const wchar_t* seam);
+    // The count of finished writes; none also while a write is under way,
+    // or after a writer died in one.
+    Count finishedWrites();
+    BOOL storeCount(const wchar_t* seam, ULONGLONG count);
+    // Held for the whole of a write; released in reverse order.
+    struct WriterLock {
+        comkit::MutexHold turn;
+        comkit::FileRangeHold byte;
+    };
+    void openQueue();
+    HRESULT lock(WriterLock& held);
+
+    HRESULT checkChanges(std::u16string_view section, std::span<const KeyChange> changes) const;
+    HRESULT serialise();
     HRESULT save();
     HRESULT replaceWith(HANDLE file);
     BOOL renameTo(HANDLE file, bool replace) const;
-    HRESULT lock();
     HRESULT failIo(DWORD error, const wchar_t* what) const;
 
     std::wstring path_;
     std::wstring ntPath_;  // the same as the system's own name (ntdll's calls)
+    std::wstring tempPath_;
+    std::wstring lockPath_;
     Document doc_;
     Encoding encoding_ = Encoding::Utf16Le;
     Stamp loaded_{};
     bool current_ = false;
-    comkit::UniqueHandle mutex_;
-    // How many writes every process of ours has made to the file: a count
-    // beside the lock, in memory they share; knownWrites_ is the count this
-    // document belongs to, none when not known.
-    comkit::UniqueHandle writesMapping_;
-    MappedView writes_;
-    std::optional<LONG> knownWrites_;
+    comkit::UniqueHandle lockFile_;
+    bool lockWritable_ = false;
+    // The writers of this session queue here for their turn at the lock.
+    comkit::UniqueHandle queue_;
+    // The count of writes this document belongs to; none when not known.
+    Count knownWrites_;
     // The file's own permissions, when it has any, as read with the document
     // for a write (kept across each write).
     SecurityDescriptor own_;
