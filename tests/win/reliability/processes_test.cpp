@@ -524,9 +524,10 @@ TEST_F(Processes, AWalletFileHeldByAnotherProgramIsWaitedForOrReported) {
 // thread of this one, must still see the second. The readers and the writer
 // use KORVEX10's test build with its file times in those steps. Each round
 // writes two PINs and has each reader read after each write; the rounds
-// start early in a step, so that at 15.6 ms most pairs fall within one.
+// start early in a step, so that at 15.6 ms most pairs fall within one, and
+// go on past 20 (up to 100) while fewer than 5 did, as on a busy machine.
 TEST_F(Processes, TwoWritesWithinOneClockStepAreBothSeenByReaders) {
-    constexpr int kRounds = 20;
+    constexpr int kRounds = 20, kEnough = 5, kMostRounds = 100;
     const FaultBuildCompanions faultBuild;
     for (const LONGLONG step : {156250ll, 20000000ll}) {
         const std::string row = step == 156250 ? "coarse clock 15.6 ms" : "coarse clock 2 s";
@@ -540,7 +541,8 @@ TEST_F(Processes, TwoWritesWithinOneClockStepAreBothSeenByReaders) {
         Wallet w;
         ASSERT_EQ(S_OK, attachOwnHost(w)) << narrow(errorDescription());
         int withinOneStep = 0;
-        for (int round = 0; round < kRounds; ++round) {
+        int round = 0;
+        for (; round < kRounds || (withinOneStep < kEnough && round < kMostRounds); ++round) {
             Counted run(row);
             startOfStep(step);
             LONGLONG written[2] = {};
@@ -561,7 +563,7 @@ TEST_F(Processes, TwoWritesWithinOneClockStepAreBothSeenByReaders) {
             withinOneStep += oneStep;
             EXPECT_EQ("", misread) << "round " << round << (oneStep ? ", both writes within one step" : "");
         }
-        std::printf("%s: %d of %d pairs of writes within one step of the clock\n", row.c_str(), withinOneStep, kRounds);
+        std::printf("%s: %d of %d pairs of writes within one step of the clock\n", row.c_str(), withinOneStep, round);
         EXPECT_GT(withinOneStep, 0) << "no two writes fell within one step: the rounds showed nothing";
     }
 }
