@@ -26,11 +26,13 @@ struct Wallet {
     HRESULT get(const std::wstring& pocket, const std::wstring& card, std::wstring& info);
 };
 
-// A failed call with a description a user can act on, from the wallet.
-void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention = {});
+// A failed call with a description a user can act on, from the wallet,
+// that mentions each text given.
+void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention = {},
+                      const std::wstring& alsoMention = {});
 // The same from another class and interface.
 void expectClearError(IUnknown* object, REFIID iid, const std::wstring& source, HRESULT hr,
-                      const std::wstring& mention);
+                      const std::wstring& mention, const std::wstring& alsoMention = {});
 
 // The wallet root given to the component through its environment variable,
 // already in the lower case the wallet uses for it.
@@ -109,5 +111,7 @@ int crashWriterChild(int argc, wchar_t** argv);
 int storeChild(int argc, wchar_t** argv);
 int readerChild(int argc, wchar_t** argv);
 int holderChild(int argc, wchar_t** argv);
+int clockReaderChild(int argc, wchar_t** argv);
+int pausedWriterChild(int argc, wchar_t** argv);
 
 }  // namespace reliability

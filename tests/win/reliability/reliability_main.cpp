@@ -21,6 +21,8 @@ int wmain(int argc, wchar_t** argv) {
     else if (mode == L"--store") rc = reliability::storeChild(argc - 2, argv + 2);
     else if (mode == L"--reader") rc = reliability::readerChild(argc - 2, argv + 2);
     else if (mode == L"--holder") rc = reliability::holderChild(argc - 2, argv + 2);
+    else if (mode == L"--clock-reader") rc = reliability::clockReaderChild(argc - 2, argv + 2);
+    else if (mode == L"--paused-writer") rc = reliability::pausedWriterChild(argc - 2, argv + 2);
     else {
         ::testing::InitGoogleTest(&argc, argv);
         ::testing::AddGlobalTestEnvironment(new Summary);

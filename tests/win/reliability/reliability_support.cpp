@@ -39,20 +39,21 @@ HRESULT Wallet::get(const std::wstring& pocket, const std::wstring& card, std::w
     return hr;
 }
 
-void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention) {
-    expectClearError(object, IID__clsWALLETA, L"cardkeep.clsWALLETA", hr, mention);
+void expectClearError(IUnknown* object, HRESULT hr, const std::wstring& mention, const std::wstring& alsoMention) {
+    expectClearError(object, IID__clsWALLETA, L"cardkeep.clsWALLETA", hr, mention, alsoMention);
 }
 
 void expectClearError(IUnknown* object, REFIID iid, const std::wstring& source, HRESULT hr,
-                      const std::wstring& mention) {
+                      const std::wstring& mention, const std::wstring& alsoMention) {
     EXPECT_TRUE(FAILED(hr)) << "reported as success: 0x" << std::hex << hr;
     if (!FAILED(hr)) return;
     const comkit::ErrorText e = hostError(object, iid);
     EXPECT_EQ(source, e.source);
     EXPECT_FALSE(e.description.empty()) << "a failure without a description";
-    if (!mention.empty()) {
-        EXPECT_NE(std::wstring::npos, e.description.find(mention))
-            << "\"" << narrow(e.description) << "\" does not mention \"" << narrow(mention) << "\"";
+    for (const std::wstring* text : {&mention, &alsoMention}) {
+        if (text->empty()) continue;
+        EXPECT_NE(std::wstring::npos, e.description.find(*text))
+            << "\"" << narrow(e.description) << "\" does not mention \"" << narrow(*text) << "\"";
     }
 }
 
