@@ -83,7 +83,8 @@ HRESULT writeValues(outside::LateBound& ini, std::wstring_view section, std::spa
     std::wstring description = comkit::takeErrorInfo().description;
     if (description.empty()) description = comkit::describe(hr);
     if (description.back() != L'.') description += L'.';
-    return comkit::fail(hr, description + L" Nothing was changed.");
+    if (description.find(L"not changed") == std::wstring::npos) description += L" Nothing was changed.";
+    return comkit::fail(hr, description);
 }
 
 }  // namespace cardkeep
