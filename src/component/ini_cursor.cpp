@@ -83,7 +83,7 @@ HRESULT writeValues(outside::LateBound& ini, std::wstring_view section, std::spa
     std::wstring description = comkit::takeErrorInfo().description;
     if (description.empty()) description = comkit::describe(hr);
     if (description.back() != L'.') description += L'.';
-    if (description.find(L"not changed") == std::wstring::npos) description += L" Nothing was changed.";
+    if (description.find(L"not changed") == std::wstring::npos) description += L" The wallet was not changed.";
     return comkit::fail(hr, description);
 }
 

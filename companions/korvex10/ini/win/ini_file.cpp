@@ -540,11 +540,13 @@ HRESULT IniFile::save() {
     const ULONGLONG underWay = *seen + ((*seen & 1) ? 2 : 1);
     if (!storeCount(L"count-begin", underWay)) return failIo(GetLastError(), L"cannot be written");
     const HRESULT replaced = replaceWith(temp.handle.get());
+    if (SUCCEEDED(replaced)) {
+        temp.renamed = true;
+        temp.handle.reset();
+    }
+    CK_PHASE("rename");
     const bool counted = storeCount(L"count-end", underWay + 1);
     if (FAILED(replaced)) return replaced;
-    temp.renamed = true;
-    temp.handle.reset();
-    CK_PHASE("rename");
     knownWrites_ = counted ? Count(underWay + 1) : std::nullopt;
     // The write is done and durable: a file that cannot be examined now is
     // read again next time, and this write does not report a failure.
