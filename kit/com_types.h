@@ -258,18 +258,16 @@ private:
     HANDLE mutex_ = nullptr;
 };
 
-// Holds a byte-range lock of a file, taken with LockFileEx, until it goes.
-// A process that dies lets go of its locks with its handles.
+// Holds a byte-range lock of a file until it goes. A process that dies
+// lets go of its locks with its handles.
 class FileRangeHold : NoCopy {
 public:
     FileRangeHold() = default;
     ~FileRangeHold() { release(); }
-    // Takes the range [offset, offset + 1) exclusively, or fails at once.
+    // Takes the byte at `offset` exclusively, or fails at once.
     BOOL tryTake(HANDLE file, DWORD offset) {
         release();
-        OVERLAPPED at{};
-        at.Offset = offset;
-        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return FALSE;
+        if (!LockFile(file, offset, 0, 1, 0)) return FALSE;
         file_ = file;
         offset_ = offset;
         return TRUE;
@@ -278,9 +276,7 @@ public:
 private:
     void release() {
         if (!file_) return;
-        OVERLAPPED at{};
-        at.Offset = offset_;
-        UnlockFileEx(file_, 0, 1, 0, &at);
+        UnlockFile(file_, offset_, 0, 1, 0);
         file_ = nullptr;
     }
     HANDLE file_ = nullptr;

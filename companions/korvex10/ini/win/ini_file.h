@@ -17,6 +17,7 @@
 namespace korvex::ini {
 
 using SecurityDescriptor = comkit::Owned<PSECURITY_DESCRIPTOR, comkit::PointerHandle<PSECURITY_DESCRIPTOR, LocalFree>>;
+using MappedView = comkit::Owned<void*, comkit::PointerHandle<void*, UnmapViewOfFile>>;
 
 // One key's new value, in a change of several keys of one section.
 struct KeyChange {
@@ -109,8 +110,11 @@ private:
     bool current_ = false;
     comkit::UniqueHandle lockFile_;
     bool lockWritable_ = false;
-    // The writers of this session queue here for their turn at the lock.
+    // The writers of this session queue here for their turn at the lock,
+    // and count themselves while they wait.
     comkit::UniqueHandle queue_;
+    comkit::UniqueHandle waitingMapping_;
+    MappedView waiting_;
     // The count of writes this document belongs to; none when not known.
     Count knownWrites_;
     // The file's own permissions, when it has any, as read with the document
