@@ -279,6 +279,11 @@ bool IniFile::openLockFile(bool forWrite) {
     const bool writable = file.valid();
     if (!writable && !forWrite) file.reset(CreateFileW(lockPath_.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) return false;
+    // Only a file on another machine's share has a remote protocol.
+    FILE_REMOTE_PROTOCOL_INFO protocol{};
+    protocol.StructureVersion = 1;
+    protocol.StructureSize = sizeof protocol;
+    remote_ = GetFileInformationByHandleEx(file.get(), FileRemoteProtocolInfo, &protocol, sizeof protocol);
     lockFile_ = std::move(file);
     lockWritable_ = writable;
     return true;
@@ -317,10 +322,13 @@ HRESULT IniFile::refresh() {
 }
 
 // Under the lock, where no writer of ours is under way: a count of none
-// means one died midway, and its rename may or may not have happened.
+// means one died midway, and its rename may or may not have happened. On a
+// share, where another machine's client may answer from its own cache, the
+// document is read again for every write: a card must not be written into
+// an old copy of the file.
 HRESULT IniFile::refreshForWrite() {
     const Count count = finishedWrites();
-    if (current_ && count && count == knownWrites_) {
+    if (current_ && count && count == knownWrites_ && !remote_) {
         Stamp now;
         CK_RETURN_IF_FAILED(quickStamp(now));
         if (now.sameVersion(loaded_)) {

@@ -110,6 +110,7 @@ private:
     bool current_ = false;
     comkit::UniqueHandle lockFile_;
     bool lockWritable_ = false;
+    bool remote_ = false;  // on another machine's share
     // The writers of this session queue here for their turn at the lock,
     // and count themselves while they wait.
     comkit::UniqueHandle queue_;
