@@ -33,6 +33,17 @@ std::wstring storeValue(const std::wstring& who, int i) {
 }
 std::wstring storePocket(int i) { return L"Shared" + std::to_wstring(i % 5); }
 
+// The events by which a holder child (--holder) is driven: it sets .held
+// once it holds, and lets go when release is set (it opens .go itself).
+struct HolderEvents {
+    explicit HolderEvents(std::wstring base) : name(std::move(base)) {}
+    static UniqueHandle event(const std::wstring& name) {
+        return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    }
+    std::wstring name;
+    UniqueHandle release = event(name), released = event(name + L".go"), holding = event(name + L".held");
+};
+
 // The concurrency scenario's writers are named a, b, c, ...; each writes its
 // own cards, so every card has one value ever written.
 constexpr int kWriters = 8, kCardsPerWriter = 250, kReaders = 2;
@@ -479,11 +490,9 @@ TEST_F(Processes, AWalletFileHeldByAnotherProgramIsWaitedForOrReported) {
         const std::string row = letsGo ? "file held by another program: let go"
                                        : "file held by another program: held on";
         Counted run(row);
-        const std::wstring event =
-            L"Local\\ckrel-hold-" + std::to_wstring(GetCurrentProcessId()) + (letsGo ? L"-a" : L"-b");
-        UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-        UniqueHandle released(CreateEventW(nullptr, TRUE, FALSE, (event + L".go").c_str()));
-        UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, (event + L".held").c_str()));
+        const HolderEvents events(L"Local\\ckrel-hold-" + std::to_wstring(GetCurrentProcessId()) + (letsGo ? L"-a" : L"-b"));
+        const std::wstring& event = events.name;
+        const UniqueHandle &release = events.release, &holding = events.holding;
         UniqueHandle child = spawnSelf(L"--holder \"" + file + L"\" " + event);
         ASSERT_TRUE(child.valid());
         const HANDLE heldOrEnded[] = {holding.get(), child.get()};
@@ -641,11 +650,9 @@ TEST_F(Processes, AnotherWriterIsWaitedForABoundedTimeOrReported) {
     for (const bool letsGo : {true, false}) {
         const std::string row = letsGo ? "another writer: lets go within 1 s" : "another writer: holds on for 8 s";
         Counted run(row);
-        const std::wstring event =
-            L"Local\\ckrel-writer-" + std::to_wstring(GetCurrentProcessId()) + (letsGo ? L"-a" : L"-b");
-        UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
-        UniqueHandle released(CreateEventW(nullptr, TRUE, FALSE, (event + L".go").c_str()));
-        UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, (event + L".held").c_str()));
+        const HolderEvents events(L"Local\\ckrel-writer-" + std::to_wstring(GetCurrentProcessId()) + (letsGo ? L"-a" : L"-b"));
+        const std::wstring& event = events.name;
+        const UniqueHandle &release = events.release, &holding = events.holding;
         UniqueHandle leaving(CreateEventW(nullptr, TRUE, FALSE, (event + L".leaving").c_str()));
         UniqueHandle child = spawnSelf(L"--holder \"" + file + L"\" " + event + L" writer " + (letsGo ? L"1000" : L"8000"));
         ASSERT_TRUE(child.valid());
