@@ -232,6 +232,11 @@ HRESULT IniFile::failIo(DWORD error, const wchar_t* what) const {
     return comkit::failWin32(error, L"The file " + path_ + L" " + what);
 }
 
+HRESULT IniFile::failTooLarge() const {
+    return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                        L"The file " + path_ + L" would be larger than 64 MiB, the most that is read, and was not changed.");
+}
+
 HRESULT IniFile::quickStamp(Stamp& stamp, [[maybe_unused]] const wchar_t* seam) const {
     stamp = {};
     FILE_NETWORK_OPEN_INFORMATION info{};
@@ -277,7 +282,8 @@ bool IniFile::openLockFile(bool forWrite) {
     comkit::UniqueHandle file(createFile(L"lock", lockPath_, GENERIC_READ | GENERIC_WRITE, kShare, OPEN_ALWAYS,
                                          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     const bool writable = file.valid();
-    if (!writable && !forWrite) file.reset(CreateFileW(lockPath_.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!writable && !forWrite)
+        file.reset(CreateFileW(lockPath_.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) return false;
     // Only a file on another machine's share has a remote protocol.
     FILE_REMOTE_PROTOCOL_INFO protocol{};
@@ -485,9 +491,7 @@ HRESULT IniFile::checkChanges(std::u16string_view section, std::span<const KeyCh
     }
     if (problem) return comkit::fail(E_INVALIDARG, std::wstring(problem->begin(), problem->end()));
     // Refused before it costs the memory of a file that could not be read.
-    if (added > kMaxBytes)
-        return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
-                            L"The file " + path_ + L" would be larger than 64 MiB, the most that is read, and was not changed.");
+    if (added > kMaxBytes) return failTooLarge();
     return S_OK;
 }
 
@@ -526,16 +530,12 @@ HRESULT IniFile::write(std::u16string_view section, std::span<const KeyChange> c
 // The document in the file's own encoding, in bytes_; refused when a
 // reader would refuse the file.
 HRESULT IniFile::serialise() {
-    const auto tooLarge = [&] {
-        return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
-                            L"The file " + path_ + L" would be larger than 64 MiB, the most that is read, and was not changed.");
-    };
     if (encoding_ == Encoding::Utf16Le) {
         // Our own form (the platform's UTF-16 is little-endian), straight
         // from the document into the buffer kept from the last write: a
         // fresh buffer of a large file costs more, in memory the system
         // must hand over and clear, than the copying.
-        if (2 + 2ull * doc_.size() > kMaxBytes) return tooLarge();
+        if (2 + 2ull * doc_.size() > kMaxBytes) return failTooLarge();
         bytes_.clear();
         bytes_.reserve(2 + 2 * doc_.size());
         bytes_ += "\xFF\xFE";
@@ -547,7 +547,7 @@ HRESULT IniFile::serialise() {
         const std::u16string text = doc_.serialise();
         CK_PHASE("serialise");
         bytes_ = encode(text, encoding_, kAnsi);
-        if (bytes_.size() > kMaxBytes) return tooLarge();
+        if (bytes_.size() > kMaxBytes) return failTooLarge();
     }
     CK_PHASE("encode");
     return S_OK;

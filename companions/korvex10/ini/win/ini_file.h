@@ -99,6 +99,7 @@ private:
     HRESULT replaceWith(HANDLE file);
     BOOL renameTo(HANDLE file, bool replace) const;
     HRESULT failIo(DWORD error, const wchar_t* what) const;
+    HRESULT failTooLarge() const;
 
     std::wstring path_;
     std::wstring ntPath_;  // the same as the system's own name (ntdll's calls)
