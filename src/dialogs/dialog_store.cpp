@@ -9,12 +9,11 @@
 namespace cardkeep::dialogs {
 using comkit::byRef;
 
-HRESULT readOpened(outside::LateBound& ini, std::wstring& plain, bool* opened) {
+HRESULT readOpened(outside::LateBound& ini, std::wstring& plain) {
     comkit::Bstr sealed;
     CK_RETURN_IF_FAILED(readText(ini, sealed));
-    const bool stored = sealed.length() != 0;  // before open, which may replace the string
-    plain.assign(store::open(comkit::BstrRef(sealed)).view());
-    if (opened) *opened = !stored || !plain.empty();
+    const comkit::Bstr opened = store::open(comkit::BstrRef(sealed));
+    plain.assign(opened.view());
     return S_OK;
 }
 

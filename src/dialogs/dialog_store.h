@@ -12,9 +12,8 @@
 namespace cardkeep::dialogs {
 
 // Reads Value at the cursor's section and key and opens it; a value that
-// cannot be opened reads as the empty text. opened, when given, says
-// whether it opened: a stored text that opens to nothing did not.
-HRESULT readOpened(outside::LateBound& ini, std::wstring& plain, bool* opened = nullptr);
+// cannot be opened reads as the empty text.
+HRESULT readOpened(outside::LateBound& ini, std::wstring& plain);
 
 // Seals a value for writing. A non-empty value whose seal comes back empty
 // fails: writing it would replace stored data with nothing.

@@ -80,10 +80,9 @@ HRESULT frmEditWalletA::LoadPro() {
     for (size_t i = 0; i < kStoredCount; ++i) {
         CK_RETURN_IF_FAILED(ini->assignText(L"Key", kStoredFields[i].key));
         std::wstring plain;
-        bool opened = true;
-        CK_RETURN_IF_FAILED(readOpened(*ini, plain, &opened));
+        CK_RETURN_IF_FAILED(readOpened(*ini, plain));
         CK_RETURN_IF_FAILED(setText(kStoredFields[i].control, plain));
-        loaded_[i] = {text(kStoredFields[i].control), opened};
+        loaded_[i] = text(kStoredFields[i].control);
     }
     return S_OK;
 }
@@ -95,14 +94,15 @@ HRESULT frmEditWalletA::OKPro() {
     // host may have stored a value since the dialog opened (a password,
     // say, which the user cannot see behind its mask), and a stored value
     // that did not open is shown empty: writing back what was shown would
-    // replace the one and erase the other. Everything is sealed before the
+    // replace the one and erase the other, so a field left as shown is not
+    // written. Everything is sealed before the
     // one write, so a value that cannot be sealed leaves the record as it was.
     comkit::Bstr sealed[kStoredCount + 1];
     IniValue changed[kStoredCount + 1];
     size_t count = 0;
     for (size_t i = 0; i < kStoredCount; ++i) {
         const std::wstring typed = text(kStoredFields[i].control);
-        if (typed == loaded_[i].text || (!loaded_[i].opened && typed.empty())) continue;
+        if (typed == loaded_[i]) continue;
         CK_RETURN_IF_FAILED(sealForWriting(typed, sealed[count]));
         changed[count] = {kStoredFields[i].key, sealed[count].view()};
         ++count;

@@ -38,13 +38,9 @@ public:
     HRESULT OKPro() override;
 
 private:
-    // What LoadPro showed in a stored field, and whether the stored value
-    // opened (one that did not is shown empty).
-    struct Loaded {
-        std::wstring text;
-        bool opened = true;
-    };
-    std::array<Loaded, 4> loaded_;  // name, description, password, hint
+    // What LoadPro showed in each stored field (name, description,
+    // password, hint); a stored value that did not open is shown empty.
+    std::array<std::wstring, 4> loaded_;
 
     std::wstring caption() const override;
     HRESULT load() override { return LoadPro(); }

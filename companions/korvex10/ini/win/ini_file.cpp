@@ -316,25 +316,15 @@ BOOL IniFile::storeCount(const wchar_t* seam, ULONGLONG count) {
 // The document is the file's while the count of finished writes is the
 // one it was read at and the file's stamp is as it was. Without a count
 // (none kept beside the file, or a write under way), the stamp alone
-// decides, as it must for any other program's change.
-HRESULT IniFile::refresh() {
+// decides a read, as it must for any other program's change. A write is
+// made under the lock, where no writer of ours is under way: a count of
+// none then means one died midway, its rename done or not, and the file is
+// read again; so it is on a share, where another machine's client may
+// answer from its own cache: a card must not go into an old copy.
+HRESULT IniFile::refresh(bool forWrite) {
     const Count count = finishedWrites();
-    if (current_ && count == knownWrites_) {
-        Stamp now;
-        CK_RETURN_IF_FAILED(quickStamp(now));
-        if (now.sameVersion(loaded_)) return S_OK;
-    }
-    return load(false, count);
-}
-
-// Under the lock, where no writer of ours is under way: a count of none
-// means one died midway, and its rename may or may not have happened. On a
-// share, where another machine's client may answer from its own cache, the
-// document is read again for every write: a card must not be written into
-// an old copy of the file.
-HRESULT IniFile::refreshForWrite() {
-    const Count count = finishedWrites();
-    if (current_ && count && count == knownWrites_ && !remote_) {
+    const bool countHolds = forWrite ? count && count == knownWrites_ && !remote_ : count == knownWrites_;
+    if (current_ && countHolds) {
         Stamp now;
         CK_RETURN_IF_FAILED(quickStamp(now));
         if (now.sameVersion(loaded_)) {
@@ -342,7 +332,7 @@ HRESULT IniFile::refreshForWrite() {
             return S_OK;
         }
     }
-    return load(true, count);
+    return load(forWrite, count);
 }
 
 // `count` was read before the file is opened: a write that finishes after
@@ -399,20 +389,20 @@ HRESULT IniFile::load(bool forWrite, Count count) {
 }
 
 HRESULT IniFile::read(std::u16string_view section, std::u16string_view key, std::u16string& value) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     const auto found = doc_.find(section, key);
     value = found ? std::u16string(*found) : std::u16string();
     return S_OK;
 }
 
 HRESULT IniFile::sections(std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     names = doc_.sections();
     return S_OK;
 }
 
 HRESULT IniFile::keys(std::u16string_view section, std::vector<std::u16string>& names) {
-    CK_RETURN_IF_FAILED(refresh());
+    CK_RETURN_IF_FAILED(refresh(false));
     names = doc_.keys(section);
     return S_OK;
 }
@@ -431,10 +421,10 @@ void IniFile::openQueue() {
     lstrcatW(name, L".waiting");
     comkit::UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), name));
     if (!queue.valid() || !mapping.valid()) return;
+    // The view keeps the memory; the mapping's handle may go.
     MappedView waiting(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
     if (!waiting) return;
     queue_ = std::move(queue);
-    waitingMapping_ = std::move(mapping);
     waiting_ = std::move(waiting);
 }
 
@@ -508,7 +498,7 @@ HRESULT IniFile::write(std::u16string_view section, std::span<const KeyChange> c
 
     // Another process may have written since we last looked: apply this
     // change to what is on disk now, so neither write is lost.
-    CK_RETURN_IF_FAILED(refreshForWrite());
+    CK_RETURN_IF_FAILED(refresh(true));
     CK_PHASE("identity");
     bool differs = false;
     for (const KeyChange& change : changes) {

@@ -72,8 +72,7 @@ private:
     // seam: how the test builds name the platform call (kit/fault_points.h).
     HRESULT quickStamp(Stamp& stamp, const wchar_t* seam = L"examine") const;
     HRESULT stampOf(HANDLE file, Stamp& stamp) const;
-    HRESULT refresh();
-    HRESULT refreshForWrite();
+    HRESULT refresh(bool forWrite);
     HRESULT load(bool forWrite, Count count);
 
     // The lock file, opened with the object and again whenever it is not.
@@ -115,7 +114,6 @@ private:
     // The writers of this session queue here for their turn at the lock,
     // and count themselves while they wait.
     comkit::UniqueHandle queue_;
-    comkit::UniqueHandle waitingMapping_;
     MappedView waiting_;
     // The count of writes this document belongs to; none when not known.
     Count knownWrites_;
