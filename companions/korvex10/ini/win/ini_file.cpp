@@ -421,10 +421,10 @@ void IniFile::openQueue() {
     lstrcatW(name, L".waiting");
     comkit::UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), name));
     if (!queue.valid() || !mapping.valid()) return;
-    // The view keeps the memory; the mapping's handle may go.
     MappedView waiting(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
     if (!waiting) return;
     queue_ = std::move(queue);
+    waitingMapping_ = std::move(mapping);
     waiting_ = std::move(waiting);
 }
 

@@ -114,6 +114,9 @@ private:
     // The writers of this session queue here for their turn at the lock,
     // and count themselves while they wait.
     comkit::UniqueHandle queue_;
+    // The handle keeps the memory's name, by which the session's other
+    // writers find it (a view alone keeps the memory, not its name).
+    comkit::UniqueHandle waitingMapping_;
     MappedView waiting_;
     // The count of writes this document belongs to; none when not known.
     Count knownWrites_;
