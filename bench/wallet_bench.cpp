@@ -76,9 +76,11 @@ HRESULT cryptoCall(LateBound& crypto, const wchar_t* member, const std::wstring&
                        result);
 }
 
-// The host application object: the four members the wallet asks for.
+// The host application object: the four members the wallet asks for. Each
+// minor version has a wallet of its own.
 class Host final : public IDispatch {
 public:
+    explicit Host(LONG minor = kMinor) : minor_(minor) {}
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         if (!object) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_IDispatch) {
@@ -118,7 +120,7 @@ public:
         case 1: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kProduct); return S_OK;
         case 2: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kTitle); return S_OK;
         case 3: result->vt = VT_I4; result->lVal = kMajor; return S_OK;
-        case 4: result->vt = VT_I4; result->lVal = kMinor; return S_OK;
+        case 4: result->vt = VT_I4; result->lVal = minor_; return S_OK;
         default: return DISP_E_MEMBERNOTFOUND;
         }
     }
@@ -126,6 +128,7 @@ public:
 private:
     ~Host() = default;
     LONG refs_ = 1;
+    LONG minor_;
 };
 
 class Sealer {
@@ -161,19 +164,31 @@ std::wstring walletText(long long cards, const std::vector<std::wstring>& sealed
     return text;
 }
 
-void makeFolders(const std::wstring& root) {
+std::wstring versionFolder(LONG minor) { return std::to_wstring(kMajor) + L"." + std::to_wstring(minor); }
+
+void makeFolders(const std::wstring& root, LONG minor = kMinor) {
     std::wstring path = root;
     CreateDirectoryW(path.c_str(), nullptr);
-    for (const std::wstring& part : {std::wstring(kProduct), std::wstring(kTitle),
-                                     std::to_wstring(kMajor) + L"." + std::to_wstring(kMinor)}) {
+    for (const std::wstring& part : {std::wstring(kProduct), std::wstring(kTitle), versionFolder(minor)}) {
         path += L"\\" + part;
         CreateDirectoryW(path.c_str(), nullptr);
     }
 }
 
-std::wstring walletPathUnder(const std::wstring& root) {
-    return root + L"\\" + kProduct + L"\\" + kTitle + L"\\" + std::to_wstring(kMajor) + L"." +
-           std::to_wstring(kMinor) + L"\\wallet.cdw";
+std::wstring walletPathUnder(const std::wstring& root, LONG minor = kMinor) {
+    return root + L"\\" + kProduct + L"\\" + kTitle + L"\\" + versionFolder(minor) + L"\\wallet.cdw";
+}
+
+// What the process holds that no other process could share: its committed
+// private memory, the heap and everything else it made for itself. Counted
+// region by region: Wine's GetProcessMemoryInfo leaves PrivateUsage at 0.
+double privateBytes() {
+    double total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize)
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += static_cast<double>(region.RegionSize);
+    return total;
 }
 
 // Each card's sealed value, and the file text of the whole wallet.
@@ -234,7 +249,12 @@ public:
 
         ComPtr<Host> host;
         host.Attach(new Host());
+        // Before anything else has read the file, so that no memory freed
+        // by an earlier reading is used again and hides what it costs.
+        const double before = privateBytes();
         ComPtr<_clsWALLETA> wallet = openWallet(host.Get());
+        getCard(wallet.Get(), Bstr(pocketName(0)).get(), Bstr(cardName(0)).get());
+        figures.push_back({cards_, "memory_bytes_per_card", (privateBytes() - before) / static_cast<double>(cards_), 0, 1});
 
         gets(wallet.Get(), figures);
         replaces(wallet.Get(), figures);
@@ -243,6 +263,8 @@ public:
         lists(figures);
         readBack(host.Get());
         wallet.Reset();
+        firstOpens(host.Get(), figures);
+        severalWallets(built.text, figures);
         DeleteFileW(walletPath_.c_str());
         DeleteFileW(profilePath_.c_str());
     }
@@ -496,6 +518,103 @@ private:
         figures.push_back(summarise(cards_, "initialise", std::move(samples)));
     }
 
+    // AppObject on a wallet no object of the thread has open (read, parse,
+    // stamp), beside a bare read of the file's bytes, and the INI
+    // component's own first read (lock file, read, decode, parse) taken
+    // apart between. Each open stamps the time anew, as a host's first open
+    // in a new second does (the same second's stamp is not written again).
+    void firstOpens(IDispatch* host, std::vector<Figure>& figures) {
+        static const char* const kPhases[] = {"open", "read", "decode", "parse"};
+        const int n = cards_ <= 10000 ? 20 : 6;
+        std::vector<double> opens, bare, parsed;
+        std::vector<std::vector<double>> phases(std::size(kPhases));
+        double fileBytes = 0;
+        for (int i = 0; i < n; ++i) {
+            {
+                korvex::ini::IniFile ini(walletPath_);
+                check(ini.write(u"WALLET", u"NOW", u"2000-01-01 00:00:00"), "making the stamp old");
+            }
+            ComPtr<_clsWALLETA> wallet;
+            check(CoCreateInstance(CLSID_clsWALLETA, nullptr, CLSCTX_INPROC_SERVER, IID__clsWALLETA,
+                                   reinterpret_cast<void**>(wallet.GetAddressOf())),
+                  "creating cardkeep.clsWALLETA");
+            long long t0 = clock_.now();
+            check(wallet->putref_AppObject(host), "assigning AppObject");
+            opens.push_back(clock_.micros(t0, clock_.now()));
+            wallet.Reset();
+
+            t0 = clock_.now();
+            const comkit::UniqueHandle file(CreateFileW(walletPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            LARGE_INTEGER size{};
+            if (!file.valid() || !GetFileSizeEx(file.get(), &size)) die("opening the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+            std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+            DWORD got = 0;
+            if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size())
+                die("reading the wallet file", HRESULT_FROM_WIN32(GetLastError()));
+            bare.push_back(clock_.micros(t0, clock_.now()));
+            fileBytes = static_cast<double>(size.QuadPart);
+
+            comkit::PhaseClock& phaseClock = comkit::phaseClock();
+            t0 = clock_.now();
+            phaseClock.start();
+            korvex::ini::IniFile ini(walletPath_);
+            std::u16string name;
+            check(ini.read(u"WALLET", u"NAME", name), "reading the wallet file");
+            parsed.push_back(clock_.micros(t0, clock_.now()));
+            for (size_t p = 0; p < std::size(kPhases); ++p)
+                for (const auto& phase : phaseClock)
+                    if (std::string_view(phase.name) == kPhases[p]) phases[p].push_back(phase.micros);
+        }
+        figures.push_back({cards_, "memory_file_bytes_per_card", fileBytes / static_cast<double>(cards_), 0, 1});
+        figures.push_back(summarise(cards_, "first_open", std::move(opens)));
+        figures.push_back(summarise(cards_, "part_first_read", std::move(parsed)));
+        for (size_t p = 0; p < std::size(kPhases); ++p)
+            figures.push_back(summarise(cards_, std::string("part_first_read_") + kPhases[p], std::move(phases[p])));
+        figures.push_back(summarise(cards_, "part_bare_read", std::move(bare)));
+    }
+
+    // GetCard on 1, 2 and 8 wallets of this size, one thread, in turn: the
+    // thread's one INI cursor moves from file to file on every call. And
+    // the memory the eight hold.
+    void severalWallets(const std::wstring& text, std::vector<Figure>& figures) {
+        constexpr LONG kWallets = 8;
+        const std::wstring root = folder_ + L"\\root";
+        std::vector<ComPtr<Host>> hosts;
+        for (LONG m = 1; m <= kWallets; ++m) {
+            makeFolders(root, m);
+            if (!writeUtf16File(walletPathUnder(root, m), text)) die("writing a wallet file", HRESULT_FROM_WIN32(GetLastError()));
+            hosts.emplace_back().Attach(new Host(m));
+        }
+        const double before = privateBytes();
+        std::vector<ComPtr<_clsWALLETA>> wallets;
+        for (const ComPtr<Host>& host : hosts) wallets.push_back(openWallet(host.Get()));
+        std::vector<Bstr> pockets, cards;
+        for (int i = 0; i < kGetWarmup + kGets; ++i) {
+            const long long k = anyCard_(random_);
+            pockets.emplace_back(pocketName(k));
+            cards.emplace_back(cardName(k));
+        }
+        for (const ComPtr<_clsWALLETA>& wallet : wallets) getCard(wallet.Get(), pockets[0].get(), cards[0].get());
+        figures.push_back({cards_, "memory_bytes_8_wallets", privateBytes() - before, 0, 1});
+        for (const size_t n : {size_t(1), size_t(2), size_t(kWallets)}) {
+            std::vector<double> samples;
+            for (int i = 0; i < kGetWarmup + kGets; ++i) {
+                const long long t0 = clock_.now();
+                getCard(wallets[static_cast<size_t>(i) % n].Get(), pockets[i].get(), cards[i].get());
+                if (i >= kGetWarmup) samples.push_back(clock_.micros(t0, clock_.now()));
+            }
+            figures.push_back(summarise(cards_, "getcard_in_turn_" + std::to_string(n), std::move(samples)));
+        }
+        wallets.clear();
+        for (LONG m = 1; m <= kWallets; ++m) {
+            const std::wstring path = walletPathUnder(root, m);
+            DeleteFileW(path.c_str());
+            DeleteFileW((path + korvex::ini::IniFile::kLockSuffix).c_str());
+            RemoveDirectoryW((root + L"\\" + kProduct + L"\\" + kTitle + L"\\" + versionFolder(m)).c_str());
+        }
+    }
+
     static LONG countOf(const VARIANT& v) {
         Variant converted;
         if (FAILED(VariantChangeType(converted.put(), const_cast<VARIANT*>(&v), 0, VT_I4))) return -1;
@@ -590,7 +709,7 @@ void printTable(const std::vector<Figure>& figures) {
     printf("%9s  %-16s %12s %12s %14s %14s %9s\n", "cards", "op", "median_us", "p95_us", "profile_med_us",
            "profile_p95_us", "ratio");
     for (const Figure& f : figures) {
-        if (f.op.rfind("profile_", 0) == 0) continue;
+        if (f.op.rfind("profile_", 0) == 0 || f.op.rfind("memory_", 0) == 0) continue;
         const Figure* anchor = nullptr;
         for (const Figure& g : figures)
             if (g.op == "profile_" + f.op) anchor = &g;

@@ -116,7 +116,7 @@ if [ -f "$wallet_csv" ]; then
   echo
   echo "== wallet: cardkeep / platform profile functions (microseconds per call, ratio of medians)"
   tr -d '\r' <"$wallet_csv" | awk -F, '
-    NR > 1 { key = $1 "," $2; med[key] = $3; p95[key] = $4; if ($2 !~ /^profile_/) { order[++n] = key } }
+    NR > 1 { key = $1 "," $2; med[key] = $3; p95[key] = $4; if ($2 !~ /^(profile_|memory_)/) { order[++n] = key } }
     END {
       printf "%9s  %-16s %10s %10s %12s %12s %8s\n", "cards", "op", "median", "p95", "profile_med", "profile_p95", "ratio"
       for (i = 1; i <= n; i++) {
@@ -144,6 +144,27 @@ if [ -f "$wallet_csv" ]; then
         printf "%9s", sizes[k]
         for (i = 1; i <= 10; i++) printf " %9s", ((sizes[k] "," ops[i]) in med ? med[sizes[k] "," ops[i]] : "-")
         printf "\n"
+      }
+    }'
+fi
+if [ -f "$wallet_csv" ]; then
+  echo
+  echo "== several wallets on one thread, GetCard on each in turn (median microseconds; ratio to one wallet)"
+  echo "== first open: AppObject (read, parse, stamp) against a bare read of the file (median microseconds)"
+  echo "== memory: private bytes per card of a host holding one wallet (the file's bytes per card); MiB for eight wallets"
+  tr -d '\r' <"$wallet_csv" | awk -F, '
+    NR > 1 { med[$1 "," $2] = $3; if (!($1 in seen)) { seen[$1] = 1; sizes[++n] = $1 } }
+    function at(size, op) { return (size "," op) in med ? med[size "," op] : "-" }
+    function ratio(a, b) { return (a == "-" || b == "-" || b == 0) ? "-" : sprintf("%.2f", a / b) }
+    END {
+      printf "%9s %9s %9s %9s %7s %7s | %10s %10s %10s %7s | %10s %6s %7s\n", "cards", "1 wallet", "2 in turn", "8 in turn",
+        "2/1", "8/1", "first_open", "ini_read", "bare_read", "ratio", "bytes/card", "file", "MiB_8"
+      for (k = 1; k <= n; k++) {
+        s = sizes[k]; one = at(s, "getcard_in_turn_1"); two = at(s, "getcard_in_turn_2"); eight = at(s, "getcard_in_turn_8")
+        open = at(s, "first_open"); bare = at(s, "part_bare_read"); mem = at(s, "memory_bytes_8_wallets")
+        printf "%9s %9s %9s %9s %7s %7s | %10s %10s %10s %7s | %10s %6s %7s\n", s, one, two, eight, ratio(two, one), ratio(eight, one),
+          open, at(s, "part_first_read"), bare, ratio(open, bare), at(s, "memory_bytes_per_card"), at(s, "memory_file_bytes_per_card"),
+          mem == "-" ? "-" : sprintf("%.1f", mem / 1048576)
       }
     }'
 fi

@@ -4,6 +4,7 @@
 #include "platform_text.h"
 #include "win_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -117,7 +118,7 @@ HRESULT textsOf(SAFEARRAY* array, std::vector<std::wstring>& texts) {
 }  // namespace
 
 HRESULT IniFileHandler::requireFile() const {
-    if (file_) return S_OK;
+    if (!files_.empty()) return S_OK;
     return fail(E_UNEXPECTED, L"The INI file's Path must be assigned before it is used.");
 }
 
@@ -128,7 +129,19 @@ HRESULT IniFileHandler::setPath(BSTR path) {
     std::wstring full = comkit::copiedText(
         [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(given.c_str(), size, buffer, nullptr); });
     if (full.empty()) return fail(HRESULT_FROM_WIN32(GetLastError()), L"The path " + given + L" is not valid.");
-    if (!file_ || file_->path() != full) file_ = std::make_unique<ini::IniFile>(std::move(full));
+    const auto found =
+        std::find_if(files_.begin(), files_.end(), [&](const auto& file) { return file->path() == full; });
+    if (!files_.empty() && found == files_.begin()) return S_OK;
+    if (!files_.empty()) file().setAside();
+    if (found != files_.end()) std::rotate(files_.begin(), found, found + 1);
+    else files_.insert(files_.begin(), std::make_unique<ini::IniFile>(std::move(full)));
+    ULONGLONG others = 0;
+    size_t kept = 1;
+    for (; kept < files_.size() && kept < kKeptFiles; ++kept) {
+        others += files_[kept]->heldBytes();
+        if (others > kKeptBytes) break;
+    }
+    files_.resize(kept);
     return S_OK;
 }
 
@@ -148,7 +161,7 @@ HRESULT IniFileHandler::readValue(VARIANT* value) {
     CK_RETURN_IF_FAILED(requireFile());
     CK_FAULT_POINT(L"Value");
     std::u16string text;
-    CK_RETURN_IF_FAILED(file_->read(ini::u16(section_), ini::u16(key_), text));
+    CK_RETURN_IF_FAILED(file().read(ini::u16(section_), ini::u16(key_), text));
     const std::wstring_view wide = ini::wide(text);
     value->vt = VT_BSTR;
     value->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
@@ -159,7 +172,7 @@ HRESULT IniFileHandler::writeValue(const VARIANT& value) {
     CK_RETURN_IF_FAILED(requireFile());
     std::wstring text;
     CK_RETURN_IF_FAILED(valueText(value, text));
-    return file_->write(ini::u16(section_), ini::u16(key_), ini::u16(text));
+    return file().write(ini::u16(section_), ini::u16(key_), ini::u16(text));
 }
 
 HRESULT IniFileHandler::setValues(BSTR section, SAFEARRAY* keys, SAFEARRAY* values) {
@@ -170,15 +183,15 @@ HRESULT IniFileHandler::setValues(BSTR section, SAFEARRAY* keys, SAFEARRAY* valu
     if (keyTexts.size() != valueTexts.size()) return fail(E_INVALIDARG, L"SetValues takes one value for each key.");
     std::vector<ini::KeyChange> changes;
     for (size_t i = 0; i < keyTexts.size(); ++i) changes.push_back({ini::u16(keyTexts[i]), ini::u16(valueTexts[i])});
-    return file_->write(ini::u16(view(section)), changes);
+    return file().write(ini::u16(view(section)), changes);
 }
 
 HRESULT IniFileHandler::enumerate(bool allSections, VARIANT* list, VARIANT* count) {
     if (!list || !count) return E_POINTER;
     CK_RETURN_IF_FAILED(requireFile());
     std::vector<std::u16string> names;
-    if (allSections) CK_RETURN_IF_FAILED(file_->sections(names));
-    else CK_RETURN_IF_FAILED(file_->keys(ini::u16(section_), names));
+    if (allSections) CK_RETURN_IF_FAILED(file().sections(names));
+    else CK_RETURN_IF_FAILED(file().keys(ini::u16(section_), names));
     VARIANT array;
     CK_RETURN_IF_FAILED(nameList(names, array));
     comkit::Variant arrayOwner;
@@ -191,7 +204,7 @@ HRESULT IniFileHandler::enumerate(bool allSections, VARIANT* list, VARIANT* coun
 }
 
 STDMETHODIMP IniFileHandler::get_Path(BSTR* path) {
-    return call(kProgId, [&] { return copyOut(file_ ? file_->path() : std::wstring(), path); });
+    return call(kProgId, [&] { return copyOut(files_.empty() ? std::wstring() : file().path(), path); });
 }
 STDMETHODIMP IniFileHandler::put_Path(BSTR path) {
     return call(kProgId, [&] { return setPath(path); });

@@ -6,12 +6,19 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
 // A cursor over one INI file: Path, Section and Key stay as assigned, and
 // Value reads or writes the entry they name. SetValues, beside them, writes
 // several keys of one section at once without moving the cursor.
+//
+// The files Path named before stay parsed, up to a limit: a host with
+// several wallets on one thread moves the one cursor between them, and a
+// file read again and parsed on every move costs what a lookup costs
+// thousands of times over. Each kept file is checked against the disk on
+// every access, as the current one is.
 class IniFileHandler final : public comkit::AutomationObject<_clsKorvexINIFileHandler1A, IKorvexIniChanges> {
 public:
     static constexpr const wchar_t* kProgId = L"KORVEX10.clsKorvexINIFileHandler1A";
@@ -29,7 +36,13 @@ public:
     STDMETHODIMP SetValues(BSTR sSection, SAFEARRAY* saKeys, SAFEARRAY* saValues) override;
 
 private:
+    // The most files kept, the current one among them, and the most bytes
+    // (as on disk) of the others together.
+    static constexpr size_t kKeptFiles = 16;
+    static constexpr ULONGLONG kKeptBytes = 256ull << 20;
+
     HRESULT requireFile() const;
+    ini::IniFile& file() const { return *files_.front(); }
     HRESULT setPath(BSTR path);
     HRESULT readName(const std::wstring& name, BSTR* out) const;
     HRESULT assignName(std::wstring& name, BSTR given);
@@ -38,7 +51,7 @@ private:
     HRESULT enumerate(bool allSections, VARIANT* list, VARIANT* count);
     HRESULT setValues(BSTR section, SAFEARRAY* keys, SAFEARRAY* values);
 
-    std::unique_ptr<ini::IniFile> file_;
+    std::vector<std::unique_ptr<ini::IniFile>> files_;  // the current one first, then the last used
     std::wstring section_;
     std::wstring key_;
 };

@@ -233,6 +233,20 @@ TEST_F(IniFileTest, ChangesByAnotherObjectAreSeen) {
     ASSERT_EQ(S_OK, first.set(L"P", L"c", L"3"));
     Ini third(path);
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"b", L"c"}), third.keys(L"P")) << "a write lost another's";
+
+    // The cursor moves on through more files than it keeps parsed, each
+    // changed by another object meanwhile, and comes back to each: what it
+    // kept is checked against the file, and each file reads as its own.
+    const auto fileNumber = [&](int i) { return dir.file(L"wallet" + std::to_wstring(i) + L".cdw"); };
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(S_OK, first.o.assignText(L"Path", fileNumber(i)));
+        ASSERT_EQ(S_OK, first.set(L"P", L"n", L"first " + std::to_wstring(i))) << narrow(errorDescription());
+    }
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, Ini(fileNumber(i)).set(L"P", L"n", L"other " + std::to_wstring(i)));
+    for (int i = 19; i >= 0; --i) {
+        ASSERT_EQ(S_OK, first.o.assignText(L"Path", fileNumber(i)));
+        EXPECT_EQ(L"other " + std::to_wstring(i), first.get(L"P", L"n"));
+    }
 }
 
 // No write makes a file that a reader would refuse: one that would pass the

@@ -155,6 +155,18 @@ BOOL writeAll(HANDLE file, const std::string& bytes) {
     return TRUE;
 }
 
+// Up to `size` bytes, fewer only where the file ends.
+BOOL readUpTo(HANDLE file, char* into, size_t size, size_t& done) {
+    for (done = 0; done < size;) {
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+        if (!CK_IO(L"read", FALSE, ReadFile(file, into + done, ask, &got, nullptr))) return FALSE;
+        if (got == 0) break;
+        done += got;
+    }
+    return TRUE;
+}
+
 BOOL rewind(HANDLE file) {
     LARGE_INTEGER start{};
     return SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
@@ -363,24 +375,41 @@ HRESULT IniFile::load(bool forWrite, Count count) {
     }
     Stamp stamp;
     CK_RETURN_IF_FAILED(stampOf(file.get(), stamp));
+    CK_PHASE("open");
     if (stamp.size > kMaxBytes)
         return comkit::fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
                             L"The file " + path_ + L" is larger than 64 MiB and is not read.");
 
-    std::string bytes(static_cast<size_t>(stamp.size), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        if (!CK_IO(L"read", FALSE,
-                   ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)))
+    // Our own form, UTF-16LE after its mark, is read straight into the
+    // document's text: decoding it would be one more copy of the whole
+    // file, which at 100,000 cards cost what reading it does. Whatever else
+    // the file holds is read whole and decoded.
+    char mark[2] = {};
+    size_t marked = 0;
+    if (!readUpTo(file.get(), mark, sizeof mark, marked)) return failIo(GetLastError(), L"cannot be read");
+    Decoded decoded{{}, Encoding::Utf16Le};
+    if (marked == 2 && mark[0] == '\xFF' && mark[1] == '\xFE' && stamp.size % 2 == 0) {
+        decoded.text.resize(static_cast<size_t>(stamp.size - 2) / 2);
+        size_t done = 0;
+        if (!readUpTo(file.get(), reinterpret_cast<char*>(decoded.text.data()), 2 * decoded.text.size(), done))
             return failIo(GetLastError(), L"cannot be read");
-        if (got == 0) break;  // shorter than it said: read what is there
-        done += got;
+        decoded.text.resize(done / 2);  // shorter than it said: what is there
+        CK_PHASE("read");
+    } else {
+        std::string bytes(static_cast<size_t>(stamp.size), '\0');
+        const size_t head = std::min(marked, bytes.size());
+        memcpy(bytes.data(), mark, head);
+        size_t done = 0;
+        if (!readUpTo(file.get(), bytes.data() + head, bytes.size() - head, done))
+            return failIo(GetLastError(), L"cannot be read");
+        bytes.resize(head + done);
+        CK_PHASE("read");
+        decoded = decode(bytes, kAnsi);
     }
-    bytes.resize(done);
     if (permissions) own_ = ownPermissions(file.get());
-    Decoded decoded = decode(bytes, kAnsi);
+    CK_PHASE("decode");
     doc_ = Document::parse(std::move(decoded.text), invariantFold);
+    CK_PHASE("parse");
     encoding_ = decoded.encoding;
     loaded_ = stamp;
     knownWrites_ = count;
@@ -511,27 +540,18 @@ HRESULT IniFile::write(std::u16string_view section, std::span<const KeyChange> c
     const HRESULT hr = save();
     // The document in memory no longer matches the disk: read it again next time.
     if (FAILED(hr)) current_ = false;
-    // A large file's buffer is not kept: the object holds no more than the
+    // A large file's bytes are not kept: the object holds no more than the
     // document besides.
-    if (bytes_.capacity() > kKeptBufferBytes) std::string().swap(bytes_);
+    if (bytes_.capacity() > kChunkBytes) std::string().swap(bytes_);
     return hr;
 }
 
-// The document in the file's own encoding, in bytes_; refused when a
-// reader would refuse the file.
+// Refused when a reader would refuse the file. Our own form (UTF-16LE; the
+// platform's is little-endian) is written straight from the document by
+// writeDocument; any other is encoded here, into bytes_.
 HRESULT IniFile::serialise() {
     if (encoding_ == Encoding::Utf16Le) {
-        // Our own form (the platform's UTF-16 is little-endian), straight
-        // from the document into the buffer kept from the last write: a
-        // fresh buffer of a large file costs more, in memory the system
-        // must hand over and clear, than the copying.
         if (2 + 2ull * doc_.size() > kMaxBytes) return failTooLarge();
-        bytes_.clear();
-        bytes_.reserve(2 + 2 * doc_.size());
-        bytes_ += "\xFF\xFE";
-        doc_.pieces([&](std::u16string_view piece) {
-            bytes_.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
-        });
         CK_PHASE("serialise");
     } else {
         const std::u16string text = doc_.serialise();
@@ -543,6 +563,33 @@ HRESULT IniFile::serialise() {
     return S_OK;
 }
 
+// Our own form goes from the document to the file through a buffer of
+// kChunkBytes kept across writes, so that no write needs fresh memory of
+// the file's size: at 100,000 cards the system's handing over and clearing
+// of that memory cost more than the copying and the writing together.
+BOOL IniFile::writeDocument(HANDLE file) {
+    if (encoding_ != Encoding::Utf16Le) return writeAll(file, bytes_);
+    bytes_.reserve(kChunkBytes);
+    bytes_.assign("\xFF\xFE");
+    BOOL ok = TRUE;
+    const auto writeBuffer = [&] {
+        ok = ok && writeOut(L"write", file, bytes_.data(), static_cast<DWORD>(bytes_.size()));
+        bytes_.clear();
+    };
+    doc_.pieces([&](std::u16string_view piece) {
+        const char* data = reinterpret_cast<const char*>(piece.data());
+        for (size_t left = 2 * piece.size(); ok && left > 0;) {
+            const size_t n = std::min(left, kChunkBytes - bytes_.size());
+            bytes_.append(data, n);
+            data += n;
+            left -= n;
+            if (bytes_.size() == kChunkBytes) writeBuffer();
+        }
+    });
+    if (ok && !bytes_.empty()) writeBuffer();
+    return ok;
+}
+
 // Under the lock: the whole file, written beside the old one, flushed, and
 // renamed over it; the count of writes is odd from just before the rename
 // until it is known to be done.
@@ -550,7 +597,7 @@ HRESULT IniFile::save() {
     CK_RETURN_IF_FAILED(serialise());
     NewFile temp(tempPath_);
     if (!temp.create(loaded_.attributes)) return failIo(GetLastError(), L"cannot be written");
-    if (!writeAll(temp.handle.get(), bytes_)) return failIo(GetLastError(), L"cannot be written");
+    if (!writeDocument(temp.handle.get())) return failIo(GetLastError(), L"cannot be written");
     CK_PHASE("temp");
     if (!CK_IO(L"flush", FALSE, FlushFileBuffers(temp.handle.get())))
         return failIo(GetLastError(), L"cannot be written to the disk");

@@ -49,6 +49,12 @@ public:
     // Several keys of one section in one write: all of them land, or none.
     HRESULT write(std::u16string_view section, std::span<const KeyChange> changes);
     HRESULT sections(std::vector<std::u16string>& names);
+
+    // The bytes (as on disk) of the document held; 0 while none is.
+    ULONGLONG heldBytes() const { return current_ ? loaded_.size : 0; }
+    // For a file kept while another is used: lets go of what only its next
+    // write would use again.
+    void setAside() { std::string().swap(bytes_); }
     HRESULT keys(std::u16string_view section, std::vector<std::u16string>& names);
 
 private:
@@ -94,6 +100,7 @@ private:
 
     HRESULT checkChanges(std::u16string_view section, std::span<const KeyChange> changes) const;
     HRESULT serialise();
+    BOOL writeDocument(HANDLE file);
     HRESULT save();
     HRESULT replaceWith(HANDLE file);
     BOOL renameTo(HANDLE file, bool replace) const;
@@ -123,9 +130,10 @@ private:
     // The file's own permissions, when it has any, as read with the document
     // for a write (kept across each write).
     SecurityDescriptor own_;
-    // The bytes of the last write, kept for the next one up to this size
-    // (about 40,000 cards).
-    static constexpr size_t kKeptBufferBytes = 8u << 20;
+    // What a write puts in the file: our own form passes through it a chunk
+    // at a time, kept across writes; a file in another form is encoded into
+    // it whole, and not kept when larger than a chunk.
+    static constexpr size_t kChunkBytes = 1u << 20;
     std::string bytes_;
 };
 
