@@ -569,7 +569,7 @@ HRESULT IniFile::serialise() {
 // of that memory cost more than the copying and the writing together.
 BOOL IniFile::writeDocument(HANDLE file) {
     if (encoding_ != Encoding::Utf16Le) return writeAll(file, bytes_);
-    bytes_.reserve(kChunkBytes);
+    bytes_.reserve(std::min<size_t>(kChunkBytes, 2 + 2 * doc_.size()));
     bytes_.assign("\xFF\xFE");
     BOOL ok = TRUE;
     const auto writeBuffer = [&] {
