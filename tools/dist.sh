@@ -65,7 +65,7 @@ for arch in "${arches[@]}"; do
     x64) bin=build/win64/bin upgrade=$CARDKEEP_UPGRADE_CODE_X64 ;;
     *) echo "dist: unknown platform $arch (x86 or x64)" >&2; exit 2 ;;
   esac
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  for dll in $CARDKEEP_DLLS; do
     [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
   done
   msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi

@@ -33,7 +33,7 @@ install() { # package, what it is, the folder of its DLLs in the build, the fold
   [ $rc -eq 0 ] || echo "msiexec /i exited $rc"
   check "msiexec /i installs $2" test $rc -eq 0
   local dll
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  for dll in $CARDKEEP_DLLS; do
     check "$dll is installed in ${4##*/drive_c/}" cmp -s "$3/$dll" "$4/$dll"
   done
 }
@@ -45,6 +45,7 @@ classes='HKLM\Software\Classes'
 clsid="{$CARDKEEP_CLSID_WALLET}"
 libid="{$CARDKEEP_LIBID}"
 iid="{$CARDKEEP_IID_WALLET}"
+tlbver=$CARDKEEP_TYPELIB_VERSION
 
 # A host stores a card and reads it back through the installed libraries:
 # creating the wallet also creates both companions by their ProgIDs. The
@@ -105,11 +106,11 @@ has "the class's server is the installed cardkeep.dll" \
   "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
 has "the class is apartment-threaded" "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
 has "the ProgID names the class" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
-has "the type library 9.0 is registered at the installed file" \
-  "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
+has "the type library $tlbver is registered at the installed file" \
+  "$classes\\TypeLib\\$libid\\$tlbver\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
 has "the interface is marshalled by the type library marshaler" \
   "$classes\\Interface\\$iid\\ProxyStubClsid32" "" '{00020424-0000-0000-C000-000000000046}'
-has "the interface names its type library version" "$classes\\Interface\\$iid\\TypeLib" Version 9.0
+has "the interface names its type library version" "$classes\\Interface\\$iid\\TypeLib" Version "$tlbver"
 has "the run-time companion's class points at the installed file" \
   "$classes\\CLSID\\{$KORVEX11_CLSID_RUNTIME}\\InprocServer32" "" "$progfiles\\KORVEX11.dll"
 check "a script stores and reads a card through the installed libraries" stores_card
@@ -131,7 +132,7 @@ if [ $arch = x64 ]; then
   has "the 32-bit class's server is the 32-bit cardkeep.dll" \
     "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
   has "the 32-bit type library is registered at the 32-bit file" \
-    "$classes\\TypeLib\\$libid\\9.0\\0\\win32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+    "$classes\\TypeLib\\$libid\\$tlbver\\0\\win32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
   has "the 64-bit class still points at the 64-bit file" \
     "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
   # The filter below sees the 32-bit package's entries while it is installed.
@@ -146,8 +147,8 @@ if [ $arch = x64 ]; then
   left=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
   [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
   check "nothing of the 32-bit package is left in the registry" test -z "$left"
-  check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
-  has "the 64-bit type library path stays" "$classes\\TypeLib\\$libid\\9.0\\0\\win64" "" "$progfiles\\cardkeep.dll"
+  check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\$tlbver\\0\\win32" '')"
+  has "the 64-bit type library path stays" "$classes\\TypeLib\\$libid\\$tlbver\\0\\win64" "" "$progfiles\\cardkeep.dll"
   check "the 64-bit installation still works" stores_card
 fi
 
@@ -186,7 +187,7 @@ has "after the upgrade the class's server is the installed cardkeep.dll" \
   "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
 has "after the upgrade the ProgID names the class" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
 has "after the upgrade the type library is registered at the installed file" \
-  "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
+  "$classes\\TypeLib\\$libid\\$tlbver\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
 check "the card stored before the upgrade reads back" stores_card read
 msiexec "$msi" /i /qn
 rc=$?
@@ -195,7 +196,8 @@ check "and the newer one stays the one listed" test "$(listed)" = "$now"
 
 msiexec "$msi_next" /x /qn
 check "msiexec /x uninstalls the package" test $? -eq 0
-check "the libraries are gone" test ! -e "$installed/KORVEX11.dll" -a ! -e "$installed/KORVEX10.dll" -a ! -e "$installed/cardkeep.dll"
+gone() { local dll; for dll in $CARDKEEP_DLLS; do [ ! -e "$installed/$dll" ] || return 1; done; }
+check "the libraries are gone" gone
 check "the install folder is gone" test ! -e "$installed"
 left=$(ours "$classes"; ours 'HKCU\Software\Classes')
 [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"

@@ -196,8 +196,8 @@ TEST_P(TypeLibrary, LibraryAttributesAndDocumentation) {
     EXPECT_EQ(guidText(kLibraryId), guidText(la->guid)) << "library GUID";
     EXPECT_EQ(0u, la->lcid) << "library lcid";
     EXPECT_EQ(sysKind(), la->syskind) << "library syskind of " << where();
-    EXPECT_EQ(9, la->wMajorVerNum) << "library major version";
-    EXPECT_EQ(0, la->wMinorVerNum) << "library minor version";
+    EXPECT_EQ(CARDKEEP_TYPELIB_VERSION_MAJOR, la->wMajorVerNum) << "library major version";
+    EXPECT_EQ(CARDKEEP_TYPELIB_VERSION_MINOR, la->wMinorVerNum) << "library minor version";
     // The loader adds FHASDISKIMAGE to any library it reads from a file; the
     // stored flags are checked in the raw header below.
     EXPECT_EQ(0, la->wLibFlags & ~LIBFLAG_FHASDISKIMAGE)
