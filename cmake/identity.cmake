@@ -6,6 +6,10 @@
 #   KEY_TEXT       L"{GUID}", as CLSIDFromString takes it
 #   KEY_COMMAS     a version as a version block's FILEVERSION takes it
 #   KEY_STRING     a version as its string table shows it (1.00.0006)
+#   KEY            a type library's major.minor bare, as IDL's version() takes it
+#   KEY_MAJOR, KEY_MINOR  its two parts, as registration takes them
+#   KEY_TEXTS      a quoted list of names as wide strings, comma-separated, to
+#                  initialise an array (the CMake variable is a list)
 set(identity_file ${CMAKE_CURRENT_LIST_DIR}/../identity.env)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${identity_file})
 file(STRINGS ${identity_file} identity_lines REGEX "^[A-Z0-9_]+=")
@@ -38,8 +42,17 @@ foreach(line IN LISTS identity_lines)
     string(APPEND identity_defines
       "#define ${key}_COMMAS ${major},${minor},${build},${revision}\n"
       "#define ${key}_STRING \"${major}.${minor2}.${revision4}\"\n")
+  elseif(value MATCHES "^([0-9]+)\\.([0-9]+)$")
+    string(APPEND identity_defines
+      "#define ${key} ${value}\n#define ${key}_MAJOR ${CMAKE_MATCH_1}\n#define ${key}_MINOR ${CMAKE_MATCH_2}\n")
+  elseif(value MATCHES "^\"([^\"]*)\"$")
+    string(REGEX REPLACE " +" ";" ${key} "${CMAKE_MATCH_1}")
+    list(TRANSFORM ${key} PREPEND "L\"" OUTPUT_VARIABLE texts)
+    list(TRANSFORM texts APPEND "\"")
+    list(JOIN texts ", " texts)
+    string(APPEND identity_defines "#define ${key}_TEXTS ${texts}\n")
   else()
-    message(FATAL_ERROR "identity.env: ${key} is neither a GUID nor a version: ${value}")
+    message(FATAL_ERROR "identity.env: ${key} is neither a GUID, a version nor a quoted list: ${value}")
   endif()
 endforeach()
 set(CARDKEEP_IDENTITY_DIR ${CMAKE_BINARY_DIR}/identity)

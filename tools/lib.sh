@@ -4,9 +4,10 @@
 # product's version and identifiers, and changes nothing else.
 CARDKEEP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# CARDKEEP_VERSION and the LIBID, IID and CLSID of every type library,
-# interface and class of the three DLLs, as written in identity.env (without
-# braces): the one place they are kept.
+# CARDKEEP_VERSION, the LIBID, IID and CLSID of every type library,
+# interface and class of the three DLLs (without braces), the type
+# libraries' versions and CARDKEEP_DLLS, the DLLs' names in the order they
+# are registered, as written in identity.env: the one place they are kept.
 source "$CARDKEEP_ROOT/identity.env"
 
 # identity_names: the name of every value identity.env sets, one a line.
@@ -15,7 +16,9 @@ identity_names() { sed -n 's/^\([A-Z][A-Z0-9_]*\)=.*/\1/p' "$CARDKEEP_ROOT/ident
 # identity_guids: every GUID of identity.env, one a line.
 identity_guids() {
   local name
-  for name in $(identity_names); do [[ $name == *_VERSION ]] || echo "${!name}"; done
+  for name in $(identity_names); do
+    if [[ ${!name} =~ ^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$ ]]; then echo "${!name}"; fi
+  done
 }
 
 # A step's output kept in a log and shown only when the step fails: what a
@@ -115,14 +118,14 @@ host_failed() {
 }
 
 # ready_prefix: the build's Wine prefix made (tools/wine-prefix.sh) and the
-# three DLLs registered in it with its regsvr32, as a user would; quietly,
+# three DLLs (CARDKEEP_DLLS) registered in it with its regsvr32, as a user would; quietly,
 # with the output in build/logs/prefix<BITS>.log, shown when a step fails.
 # Needs tools/wine-env.sh.
 ready_prefix() {
-  local log=$CARDKEEP_ROOT/build/logs/prefix$CARDKEEP_BITS.log
+  local log=$CARDKEEP_ROOT/build/logs/prefix$CARDKEEP_BITS.log dll dlls=()
+  for dll in $CARDKEEP_DLLS; do dlls+=("$CARDKEEP_WINBIN/$dll"); done
   mkdir -p "$(dirname "$log")"
   : >"$log"
   run_logged "$log" "make the $CARDKEEP_BITS-bit Wine prefix" "$CARDKEEP_ROOT/tools/wine-prefix.sh" &&
-    run_logged "$log" "register the DLLs" "$CARDKEEP_ROOT/tools/register.sh" \
-      "$CARDKEEP_WINBIN/KORVEX11.dll" "$CARDKEEP_WINBIN/KORVEX10.dll" "$CARDKEEP_WINBIN/cardkeep.dll"
+    run_logged "$log" "register the DLLs" "$CARDKEEP_ROOT/tools/register.sh" "${dlls[@]}"
 }

@@ -1,4 +1,5 @@
 #include "cryptography.h"
+#include "identity.h"
 #include "ini_handler.h"
 
 namespace {
@@ -10,7 +11,8 @@ const comkit::ClassRow kClasses[] = {
      &comkit::createObject<korvex::Cryptography>},
 };
 
-const comkit::ServerTable kTable{LIBID_KORVEX10, 1, 0, kClasses, nullptr};
+const comkit::ServerTable kTable{LIBID_KORVEX10, KORVEX10_TYPELIB_VERSION_MAJOR, KORVEX10_TYPELIB_VERSION_MINOR,
+                                 kClasses, nullptr};
 
 }  // namespace
 

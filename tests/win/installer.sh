@@ -29,9 +29,11 @@ msiexec() { # package, action option, further options: the package follows the a
 }
 install() { # package, what it is, the folder of its DLLs in the build, the folder it installs them in
   msiexec "$1" /i /qn
-  check "msiexec /i installs $2" test $? -eq 0
+  local rc=$?
+  [ $rc -eq 0 ] || echo "msiexec /i exited $rc"
+  check "msiexec /i installs $2" test $rc -eq 0
   local dll
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  for dll in $CARDKEEP_DLLS; do
     check "$dll is installed in ${4##*/drive_c/}" cmp -s "$3/$dll" "$4/$dll"
   done
 }
@@ -43,6 +45,7 @@ classes='HKLM\Software\Classes'
 clsid="{$CARDKEEP_CLSID_WALLET}"
 libid="{$CARDKEEP_LIBID}"
 iid="{$CARDKEEP_IID_WALLET}"
+tlbver=$CARDKEEP_TYPELIB_VERSION
 
 # A host stores a card and reads it back through the installed libraries:
 # creating the wallet also creates both companions by their ProgIDs. The
@@ -64,20 +67,33 @@ Set wallet = CreateObject("cardkeep.clsWALLETA")
 If Err.Number <> 0 Then WScript.Echo "no object: " & Hex(Err.Number) & " " & Err.Description: WScript.Quit 2
 Set wallet.AppObject = New LedgerHost
 pocket = "Bank": card = "Visa": info = "4111 1111 1111 1111 exp 12/29"
-If wallet.SetCard(pocket, card, info) <> 1 Then WScript.Echo "SetCard did not return 1"
+' With the argument "read" the card stored before is only read back.
+If WScript.Arguments.Count = 0 Then
+    If wallet.SetCard(pocket, card, info) <> 1 Then WScript.Echo "SetCard did not return 1"
+End If
 got = wallet.GetCard(pocket, card)
 If Err.Number <> 0 Then WScript.Echo "failed: " & Hex(Err.Number) & " " & Err.Description: WScript.Quit 3
 WScript.Echo "card " & got
 WScript.Echo "path " & wallet.WalletPath
 VBS
 : >"$data/Ledger/LedgerPro/3.10/wallet.cdw"
-card_output() {
-  QZENVSLOCALPRO=$(winpath "$data") DISPLAY='' "$WINE" cscript //nologo "$(winpath "$script")" </dev/null 2>&1 | tr -d '\r'
+card_output() { # [read]
+  QZENVSLOCALPRO=$(winpath "$data") DISPLAY='' "$WINE" cscript //nologo "$(winpath "$script")" "$@" </dev/null 2>&1 |
+    tr -d '\r'
 }
-stores_card() {
-  local out; out=$(card_output)
+stores_card() { # [read]: the card is stored (or only read) and read back
+  local out; out=$(card_output "$@")
   grep -qx 'card 4111 1111 1111 1111 exp 12/29' <<<"$out" && grep -qi '^path .*wallet\.cdw$' <<<"$out" ||
     { printf 'script said:\n%s\n' "$out"; return 1; }
+}
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+listed() { # a line for each product of this package's name listed as installed: its key, a tab, its version
+  "$WINE" reg query "$uninstall" /s </dev/null 2>/dev/null | tr -d '\r' | awk -v product="$product" '
+    function flush() { if (name == product) print key "\t" version }
+    /^HKEY/ { flush(); key = $0; name = ""; version = ""; next }
+    $1 == "DisplayName" { sub(/^ *DisplayName +REG_SZ +/, ""); name = $0 }
+    $1 == "DisplayVersion" { sub(/^ *DisplayVersion +REG_SZ +/, ""); version = $0 }
+    END { flush() }'
 }
 cannot_create() { local out; out=$(card_output); grep -q '^no object: ' <<<"$out"; }
 
@@ -90,11 +106,11 @@ has "the class's server is the installed cardkeep.dll" \
   "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
 has "the class is apartment-threaded" "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel Apartment
 has "the ProgID names the class" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
-has "the type library 9.0 is registered at the installed file" \
-  "$classes\\TypeLib\\$libid\\9.0\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
+has "the type library $tlbver is registered at the installed file" \
+  "$classes\\TypeLib\\$libid\\$tlbver\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
 has "the interface is marshalled by the type library marshaler" \
   "$classes\\Interface\\$iid\\ProxyStubClsid32" "" '{00020424-0000-0000-C000-000000000046}'
-has "the interface names its type library version" "$classes\\Interface\\$iid\\TypeLib" Version 9.0
+has "the interface names its type library version" "$classes\\Interface\\$iid\\TypeLib" Version "$tlbver"
 has "the run-time companion's class points at the installed file" \
   "$classes\\CLSID\\{$KORVEX11_CLSID_RUNTIME}\\InprocServer32" "" "$progfiles\\KORVEX11.dll"
 check "a script stores and reads a card through the installed libraries" stores_card
@@ -105,8 +121,8 @@ sealed() { # the card is in the file, and its information is not there in plain 
   grep -q '^Visa=' <<<"$text" && ! grep -q '4111' <<<"$text"
 }
 check "the card is stored sealed in the wallet file" sealed
-check "the product is listed as installed" \
-  grep -qF "$product" <<<"$(ours 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall')"
+first=$(listed)
+check "the product is listed as installed, once" test -n "$first" -a "$(wc -l <<<"$first")" -eq 1
 
 if [ $arch = x64 ]; then
   # The 32-bit package installs beside the 64-bit one: its files and its
@@ -116,7 +132,7 @@ if [ $arch = x64 ]; then
   has "the 32-bit class's server is the 32-bit cardkeep.dll" \
     "$classes\\Wow6432Node\\CLSID\\$clsid\\InprocServer32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
   has "the 32-bit type library is registered at the 32-bit file" \
-    "$classes\\TypeLib\\$libid\\9.0\\0\\win32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
+    "$classes\\TypeLib\\$libid\\$tlbver\\0\\win32" "" 'C:\Program Files (x86)\cardkeep\cardkeep.dll'
   has "the 64-bit class still points at the 64-bit file" \
     "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
   # The filter below sees the 32-bit package's entries while it is installed.
@@ -131,8 +147,8 @@ if [ $arch = x64 ]; then
   left=$(ours "$classes" | grep -iE '\(x86\)|Wow6432Node\\(CLSID|Interface|cardkeep|KORVEX)' || true)
   [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"
   check "nothing of the 32-bit package is left in the registry" test -z "$left"
-  check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\9.0\\0\\win32" '')"
-  has "the 64-bit type library path stays" "$classes\\TypeLib\\$libid\\9.0\\0\\win64" "" "$progfiles\\cardkeep.dll"
+  check "the 32-bit type library path is gone" test -z "$(value "$classes\\TypeLib\\$libid\\$tlbver\\0\\win32" '')"
+  has "the 64-bit type library path stays" "$classes\\TypeLib\\$libid\\$tlbver\\0\\win64" "" "$progfiles\\cardkeep.dll"
   check "the 64-bit installation still works" stores_card
 fi
 
@@ -149,9 +165,39 @@ check "the repair restores cardkeep.dll" cmp -s "$bin/cardkeep.dll" "$installed/
 has "the repair restores the ProgID" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
 check "a script stores and reads a card after the repair" stores_card
 
-msiexec "$msi" /x /qn
+# Upgrade: the next version's package (the same libraries packaged as the
+# version after this one) replaces this version's: one product is listed,
+# the new one, with its files and registration in place, and the card stored
+# before reads back. The older package then refuses to go over the newer.
+# Measured under Wine 8: when the versions differed in the fourth field only
+# (1.0.0.6, 1.0.0.7) the newer package, with its own ProductCode, installed
+# beside the older and both were listed; with one ProductCode for both,
+# msiexec refused the newer package.
+next=${CARDKEEP_VERSION%.*}.$((${CARDKEEP_VERSION##*.} + 1))
+msi_next=$copy/dist/cardkeep-$next-$arch.msi
+DIST_VERSION=$next DIST_OUT=$copy/dist "$CARDKEEP_ROOT/tools/dist.sh" $arch >/dev/null ||
+  { echo "FAIL: tools/dist.sh for version $next"; exit 1; }
+install "$msi_next" "the next version's package ($next) over this one" "$bin" "$installed"
+now=$(listed)
+[ "$(wc -l <<<"$now")" -eq 1 ] || printf 'listed:\n%s\n' "$now"
+check "after the upgrade one product is listed" test -n "$now" -a "$(wc -l <<<"$now")" -eq 1
+check "and it is another product of another version than the one before" \
+  test "${now%%$'\t'*}" != "${first%%$'\t'*}" -a "${now#*$'\t'}" != "${first#*$'\t'}"
+has "after the upgrade the class's server is the installed cardkeep.dll" \
+  "$classes\\CLSID\\$clsid\\InprocServer32" "" "$progfiles\\cardkeep.dll"
+has "after the upgrade the ProgID names the class" "$classes\\cardkeep.clsWALLETA\\CLSID" "" "$clsid"
+has "after the upgrade the type library is registered at the installed file" \
+  "$classes\\TypeLib\\$libid\\$tlbver\\0\\win$CARDKEEP_BITS" "" "$progfiles\\cardkeep.dll"
+check "the card stored before the upgrade reads back" stores_card read
+msiexec "$msi" /i /qn
+rc=$?
+check "the older package refuses to install over the newer one (msiexec exited $rc)" test $rc -ne 0
+check "and the newer one stays the one listed" test "$(listed)" = "$now"
+
+msiexec "$msi_next" /x /qn
 check "msiexec /x uninstalls the package" test $? -eq 0
-check "the libraries are gone" test ! -e "$installed/KORVEX11.dll" -a ! -e "$installed/KORVEX10.dll" -a ! -e "$installed/cardkeep.dll"
+gone() { local dll; for dll in $CARDKEEP_DLLS; do [ ! -e "$installed/$dll" ] || return 1; done; }
+check "the libraries are gone" gone
 check "the install folder is gone" test ! -e "$installed"
 left=$(ours "$classes"; ours 'HKCU\Software\Classes')
 [ -n "$left" ] && printf 'left behind:\n%s\n' "$left"

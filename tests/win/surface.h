@@ -13,9 +13,11 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace surface {
 
@@ -30,7 +32,50 @@ inline GUID guidOf(const wchar_t* text) {
 inline const GUID kInterfaceId = guidOf(CARDKEEP_IID_WALLET_TEXT);
 inline const GUID kClassId = guidOf(CARDKEEP_CLSID_WALLET_TEXT);
 
-constexpr int kMemberCount = 17;
+struct Param {
+    const wchar_t* name;  // as clients name it in named arguments
+    VARTYPE vt;
+    bool byRef;  // BSTR* [in, out]; otherwise [in] by value
+};
+
+struct Member {
+    int slot;
+    const wchar_t* name;
+    INVOKEKIND kind;
+    DISPID id;
+    std::vector<Param> params;
+    VARTYPE result;  // VT_VOID: nothing comes back
+};
+
+// The published members in slot order: the vtable's own slots, each with its
+// dispatch id and the parameters clients pass. A new member is a new row.
+inline const Member kMembers[] = {
+    {7, L"AppObject", INVOKE_PROPERTYGET, 0x68030041, {}, VT_DISPATCH},
+    {8, L"AppObject", INVOKE_PROPERTYPUTREF, 0x68030041, {{L"oNewValue", VT_DISPATCH, false}}, VT_VOID},
+    {9, L"PAVString", INVOKE_PROPERTYGET, 0x68030040, {}, VT_BSTR},
+    {10, L"PAVString", INVOKE_PROPERTYPUT, 0x68030040, {{nullptr, VT_BSTR, false}}, VT_VOID},
+    {11, L"LocalProgramsPath", INVOKE_PROPERTYGET, 0x6803003F, {}, VT_BSTR},
+    {12, L"LocalProgramsPath", INVOKE_PROPERTYPUT, 0x6803003F, {{nullptr, VT_BSTR, false}}, VT_VOID},
+    {13, L"WalletPath", INVOKE_PROPERTYGET, 0x6803003E, {}, VT_BSTR},
+    {14, L"WalletPath", INVOKE_PROPERTYPUT, 0x6803003E, {{nullptr, VT_BSTR, false}}, VT_VOID},
+    {15, L"WalletFolder", INVOKE_PROPERTYGET, 0x6803003D, {}, VT_BSTR},
+    {16, L"WalletFolder", INVOKE_PROPERTYPUT, 0x6803003D, {{nullptr, VT_BSTR, false}}, VT_VOID},
+    {17, L"InitialiseWallet", INVOKE_FUNC, 0x60030042, {}, VT_VOID},
+    {18, L"EditWallet", INVOKE_FUNC, 0x60030043, {}, VT_VOID},
+    {19, L"EditPocket", INVOKE_FUNC, 0x60030044, {}, VT_VOID},
+    {20, L"ChangePassword", INVOKE_FUNC, 0x60030047,
+     {{L"sOldPassword", VT_BSTR, true}, {L"sNewPassword", VT_BSTR, true}, {L"sNewHint", VT_BSTR, true}},
+     VT_VARIANT},
+    {21, L"SetPocket", INVOKE_FUNC, 0x60030048, {{L"sPocketName", VT_BSTR, true}}, VT_I4},
+    {22, L"SetCard", INVOKE_FUNC, 0x60030049,
+     {{L"sPocketName", VT_BSTR, true}, {L"sCardName", VT_BSTR, true}, {L"sInformation", VT_BSTR, true}},
+     VT_I4},
+    {23, L"GetCard", INVOKE_FUNC, 0x6003004A, {{L"sPocketName", VT_BSTR, true}, {L"sCardName", VT_BSTR, true}},
+     VT_BSTR},
+};
+
+// The vtable's own functions: the table's rows.
+inline constexpr int kMemberCount = static_cast<int>(std::size(kMembers));
 
 // Readable values for the failure messages.
 inline std::string guidText(const GUID& g) {

@@ -8,6 +8,7 @@
 // classes key while each DLL registers itself, so the DLLs need no export
 // beyond the standard four.
 #include "com_error.h"
+#include "identity.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -19,8 +20,8 @@
 
 namespace {
 
-// Companions first: the wallet's objects create them.
-const wchar_t* const kDlls[] = {L"KORVEX11.dll", L"KORVEX10.dll", L"cardkeep.dll"};
+// In identity.env's order, companions first: the wallet's objects create them.
+const wchar_t* const kDlls[] = {CARDKEEP_DLLS_TEXTS};
 
 std::wstring folderOfThisProgram() {
     wchar_t path[MAX_PATH * 2];
