@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# Builds the two Windows Installer packages from the built DLLs:
-#   build/dist/cardkeep-VERSION-x86.msi  from build/win32/bin
-#   build/dist/cardkeep-VERSION-x64.msi  from build/win64/bin
-# Both come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
+# Builds the two Windows Installer packages and the two zips for
+# registration-free use from the built DLLs:
+#   build/dist/cardkeep-VERSION-x86.msi, .zip  from build/win32/bin
+#   build/dist/cardkeep-VERSION-x64.msi, .zip  from build/win64/bin
+# A zip holds the three DLLs and their assembly manifest,
+# cardkeep.sxs.manifest (tools/sxs-manifest.sh), to be unpacked into a
+# host's folder (docs/hosts.md, "Without registration").
+# The packages come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
 # tool is needed. The version and the identifiers the package registers come
 # from identity.env, given to the package source as preprocessor variables
 # of the same names ($(var.CARDKEEP_VERSION), $(var.CARDKEEP_CLSID_WALLET)
 # and so on). A package is only built when its three DLLs are there, and a
 # missing one is an error: a package without its libraries is worthless.
-# Usage: tools/dist.sh [x86|x64]...   (default: both)
+# Usage: tools/dist.sh [--msi|--zip] [x86|x64]...   (default: both kinds, both platforms)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 out=$CARDKEEP_ROOT/build/dist
 wixl=${WIXL:-wixl}
-command -v "$wixl" >/dev/null || { echo "dist: wixl not found (tools/setup.sh installs it)" >&2; exit 1; }
+kinds=(msi zip)
+case ${1:-} in
+  --msi) kinds=(msi); shift ;;
+  --zip) kinds=(zip); shift ;;
+esac
+for kind in "${kinds[@]}"; do
+  tool=zip
+  [ "$kind" = msi ] && tool=$wixl
+  command -v "$tool" >/dev/null || { echo "dist: $tool not found (tools/setup.sh installs it)" >&2; exit 1; }
+done
 
 arches=("$@")
 [ ${#arches[@]} -gt 0 ] || arches=(x86 x64)
@@ -32,10 +45,25 @@ for arch in "${arches[@]}"; do
   for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
     [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
   done
-  msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi
-  # Written beside the target and renamed, so a failed build never leaves a
-  # half-written package under the final name.
-  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" "${identity[@]}" -o "$msi.$$.tmp" installer/cardkeep.wxs
-  mv -f "$msi.$$.tmp" "$msi"
-  echo "dist: $msi"
+  # Each is written beside its target and renamed, so a failed build never
+  # leaves a half-written package under the final name.
+  if [[ " ${kinds[*]} " == *" msi "* ]]; then
+    msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi
+    "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" "${identity[@]}" -o "$msi.$$.tmp" installer/cardkeep.wxs
+    mv -f "$msi.$$.tmp" "$msi"
+    echo "dist: $msi"
+  fi
+  if [[ " ${kinds[*]} " == *" zip "* ]]; then
+    zip=$out/cardkeep-$CARDKEEP_VERSION-$arch.zip
+    stage=$out/zip-$arch.$$
+    trap 'rm -rf "$stage"' EXIT
+    rm -rf "$stage" && mkdir -p "$stage"
+    cp "$bin/KORVEX11.dll" "$bin/KORVEX10.dll" "$bin/cardkeep.dll" "$stage/"
+    tools/sxs-manifest.sh "$arch" >"$stage/cardkeep.sxs.manifest"
+    rm -f "$zip.$$.tmp"
+    (cd "$stage" && zip -q -X "$zip.$$.tmp" cardkeep.sxs.manifest KORVEX11.dll KORVEX10.dll cardkeep.dll)
+    rm -rf "$stage"
+    mv -f "$zip.$$.tmp" "$zip"
+    echo "dist: $zip"
+  fi
 done
