@@ -16,7 +16,8 @@
 # wallet creates; its typelib entries answer LoadRegTypeLib (without them:
 # TYPE_E_LIBNOTREGISTERED, 0x8002801d); its comInterfaceExternalProxyStub
 # entries let the wallet's interface be marshalled to another apartment
-# (without them CoMarshalInterThreadInterfaceInStream fails with E_FAIL). A
+# (without them CoMarshalInterThreadInterfaceInStream fails with
+# E_NOINTERFACE, and without the typelib entries with E_FAIL). A
 # dependency's version must equal the assembly's (1.0.0.5 and 1.0.0.7 in
 # place of 1.0.0.6 both leave the ProgID unknown); processorArchitecture="*"
 # in it matches. Wine, unlike Windows, writes a type library that it found
