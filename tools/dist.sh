@@ -29,6 +29,7 @@ for kind in "${kinds[@]}"; do
 done
 
 arches=("$@")
+dlls=(KORVEX11.dll KORVEX10.dll cardkeep.dll)
 [ ${#arches[@]} -gt 0 ] || arches=(x86 x64)
 mkdir -p "$out"
 identity=()
@@ -42,7 +43,7 @@ for arch in "${arches[@]}"; do
     x64) bin=build/win64/bin ;;
     *) echo "dist: unknown platform $arch (x86 or x64)" >&2; exit 2 ;;
   esac
-  for dll in KORVEX11.dll KORVEX10.dll cardkeep.dll; do
+  for dll in "${dlls[@]}"; do
     [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
   done
   # Each is written beside its target and renamed, so a failed build never
@@ -56,12 +57,11 @@ for arch in "${arches[@]}"; do
   if [[ " ${kinds[*]} " == *" zip "* ]]; then
     zip=$out/cardkeep-$CARDKEEP_VERSION-$arch.zip
     stage=$out/zip-$arch.$$
-    trap 'rm -rf "$stage"' EXIT
-    rm -rf "$stage" && mkdir -p "$stage"
-    cp "$bin/KORVEX11.dll" "$bin/KORVEX10.dll" "$bin/cardkeep.dll" "$stage/"
+    trap 'rm -rf "$stage" "$zip.$$.tmp"' EXIT
+    rm -rf "$stage" "$zip.$$.tmp" && mkdir -p "$stage"
+    cp "${dlls[@]/#/$bin/}" "$stage/"
     tools/sxs-manifest.sh "$arch" >"$stage/cardkeep.sxs.manifest"
-    rm -f "$zip.$$.tmp"
-    (cd "$stage" && zip -q -X "$zip.$$.tmp" cardkeep.sxs.manifest KORVEX11.dll KORVEX10.dll cardkeep.dll)
+    (cd "$stage" && zip -q -X "$zip.$$.tmp" cardkeep.sxs.manifest "${dlls[@]}")
     rm -rf "$stage"
     mv -f "$zip.$$.tmp" "$zip"
     echo "dist: $zip"
