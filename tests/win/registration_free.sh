@@ -11,20 +11,22 @@
 #   a host without a manifest does the same through an activation context
 #   made from the assembly manifest, as a plugin host does.
 #
-# Measured under Wine 8 (both builds): the manifest's comClass entries
+# Measured under Wine 8, in both builds: the manifest's comClass entries
 # answer CLSIDFromProgID and CoCreateInstance, also for the companions the
 # wallet creates; its typelib entries answer LoadRegTypeLib (without them:
 # TYPE_E_LIBNOTREGISTERED, 0x8002801d); its comInterfaceExternalProxyStub
 # entries let the wallet's interface be marshalled to another apartment
 # (without them CoMarshalInterThreadInterfaceInStream fails with
-# E_NOINTERFACE, and without the typelib entries with E_FAIL). A
-# dependency's version must equal the assembly's (1.0.0.5 and 1.0.0.7 in
-# place of 1.0.0.6 both leave the ProgID unknown); processorArchitecture="*"
-# in it matches. Wine, unlike Windows, writes a type library that it found
-# through an activation context into the registry (HKCR\TypeLib and its
+# E_NOINTERFACE, and without the typelib entries with E_FAIL). In the 64-bit
+# build: a dependency's version must equal the assembly's (1.0.0.5 and
+# 1.0.0.7 in place of 1.0.0.6 both leave the ProgID unknown);
+# processorArchitecture="*" in it matches; an assembly named like one of its
+# DLLs (cardkeep) is found too. And Wine writes a type library that it found
+# through an activation context into the registry (HKCR\TypeLib, and its
 # interfaces under HKCR\Interface) when it loads it to marshal an
-# interface: forget_wine_registration removes that after each host, so that
-# each starts from a registry without anything of ours.
+# interface, which a registration-free host does not expect:
+# forget_wine_registration removes that after the first host, so that the
+# second also starts from a registry without anything of ours.
 # Usage: registration_free.sh HOST-PROGRAM (regfree_host.exe)
 set -uo pipefail
 host=$1
