@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Builds the two Windows Installer packages from the built DLLs:
-#   build/dist/cardkeep-VERSION-x86.msi  from build/win32/bin
-#   build/dist/cardkeep-VERSION-x64.msi  from build/win64/bin
-# Both come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
+# Builds the two Windows Installer packages and the two zips for
+# registration-free use from the built DLLs:
+#   build/dist/cardkeep-VERSION-x86.msi, .zip  from build/win32/bin
+#   build/dist/cardkeep-VERSION-x64.msi, .zip  from build/win64/bin
+# A zip holds the three DLLs and their assembly manifest,
+# cardkeep.sxs.manifest (tools/sxs-manifest.sh), to be unpacked into a
+# host's folder (docs/hosts.md, "Without registration").
+# The packages come from installer/cardkeep.wxs; wixl runs on Linux, so no Windows
 # tool is needed. The version and the identifiers the package registers come
 # from identity.env, given to the package source as preprocessor variables
 # of the same names ($(var.CARDKEEP_VERSION), $(var.CARDKEEP_CLSID_WALLET)
 # and so on). A package is only built when its three DLLs are there, and a
 # missing one is an error: a package without its libraries is worthless.
-# Usage: tools/dist.sh [x86|x64]...   (default: both)
+# Usage: tools/dist.sh [--msi|--zip] [x86|x64]...   (default: both kinds, both platforms)
 #   DIST_VERSION=V  packages the built DLLs as version V instead of
 #                   CARDKEEP_VERSION (the installer test makes the next
 #                   version's package this way, to upgrade to it)
@@ -18,7 +22,16 @@ source "$(dirname "$0")/lib.sh"
 out=${DIST_OUT:-$CARDKEEP_ROOT/build/dist}
 CARDKEEP_VERSION=${DIST_VERSION:-$CARDKEEP_VERSION}
 wixl=${WIXL:-wixl}
-command -v "$wixl" >/dev/null || { echo "dist: wixl not found (tools/setup.sh installs it)" >&2; exit 1; }
+kinds=(msi zip)
+case ${1:-} in
+  --msi) kinds=(msi); shift ;;
+  --zip) kinds=(zip); shift ;;
+esac
+for kind in "${kinds[@]}"; do
+  tool=zip
+  [ "$kind" = msi ] && tool=$wixl
+  command -v "$tool" >/dev/null || { echo "dist: $tool not found (tools/setup.sh installs it)" >&2; exit 1; }
+done
 
 # name_uuid NAMESPACE NAME: the name-based UUID (SHA-1, version 5) of NAME in
 # the namespace of the UUID NAMESPACE, in upper case.
@@ -68,15 +81,30 @@ for arch in "${arches[@]}"; do
   for dll in $CARDKEEP_DLLS; do
     [ -f "$bin/$dll" ] || { echo "dist: $bin/$dll is missing: run make build first" >&2; exit 1; }
   done
-  msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi
-  # Written beside the target and renamed, so a failed build never leaves a
-  # half-written package under the final name.
-  # Each version is its own product (its own ProductCode), and a rebuild of
-  # one version is the same product.
-  product=(-D UpgradeCode="$upgrade" -D ProductCode="$(name_uuid "$upgrade" "$CARDKEEP_VERSION")"
-           -D ProductVersion="$(msi_version "$CARDKEEP_VERSION")")
-  "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" "${identity[@]}" "${product[@]}" -o "$msi.$$.tmp" \
-    installer/cardkeep.wxs
-  mv -f "$msi.$$.tmp" "$msi"
-  echo "dist: $msi"
+  # Each is written beside its target and renamed, so a failed build never
+  # leaves a half-written package under the final name.
+  if [[ " ${kinds[*]} " == *" msi "* ]]; then
+    msi=$out/cardkeep-$CARDKEEP_VERSION-$arch.msi
+    # Each version is its own product (its own ProductCode), and a rebuild
+    # of one version is the same product.
+    product=(-D UpgradeCode="$upgrade" -D ProductCode="$(name_uuid "$upgrade" "$CARDKEEP_VERSION")"
+             -D ProductVersion="$(msi_version "$CARDKEEP_VERSION")")
+    "$wixl" -a "$arch" -D Arch="$arch" -D BinDir="$bin" "${identity[@]}" "${product[@]}" -o "$msi.$$.tmp" \
+      installer/cardkeep.wxs
+    mv -f "$msi.$$.tmp" "$msi"
+    echo "dist: $msi"
+  fi
+  if [[ " ${kinds[*]} " == *" zip "* ]]; then
+    zip=$out/cardkeep-$CARDKEEP_VERSION-$arch.zip
+    stage=$out/zip-$arch.$$
+    trap 'rm -rf "$stage" "$zip.$$.tmp"' EXIT
+    rm -rf "$stage" "$zip.$$.tmp" && mkdir -p "$stage"
+    for dll in $CARDKEEP_DLLS; do cp "$bin/$dll" "$stage/"; done
+    tools/sxs-manifest.sh "$arch" >"$stage/cardkeep.sxs.manifest"
+    # shellcheck disable=SC2086  # the list's words are the file names
+    (cd "$stage" && zip -q -X "$zip.$$.tmp" cardkeep.sxs.manifest $CARDKEEP_DLLS)
+    rm -rf "$stage"
+    mv -f "$zip.$$.tmp" "$zip"
+    echo "dist: $zip"
+  fi
 done

@@ -25,6 +25,8 @@ need=(
   "/usr/bin/clang++-14 clang-14"
   "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev"
   "/usr/bin/wixl wixl"
+  "/usr/bin/zip zip"
+  "/usr/bin/unzip unzip"
 )
 
 missing=()

@@ -10,7 +10,7 @@
 set -uo pipefail
 source "$(dirname "$0")/../../tools/wine-env.sh"
 if [ "$CARDKEEP_BITS" = 64 ]; then arch=x64 product='cardkeep (64-bit)'; else arch=x86 product='cardkeep (32-bit)'; fi
-"$CARDKEEP_ROOT/tools/dist.sh" $arch $([ $arch = x64 ] && echo x86) || { echo "FAIL: tools/dist.sh"; exit 1; }
+"$CARDKEEP_ROOT/tools/dist.sh" --msi $arch $([ $arch = x64 ] && echo x86) || { echo "FAIL: tools/dist.sh"; exit 1; }
 msi=$CARDKEEP_ROOT/build/dist/cardkeep-$CARDKEEP_VERSION-$arch.msi
 msi32=$CARDKEEP_ROOT/build/dist/cardkeep-$CARDKEEP_VERSION-x86.msi
 
@@ -175,7 +175,7 @@ check "a script stores and reads a card after the repair" stores_card
 # msiexec refused the newer package.
 next=${CARDKEEP_VERSION%.*}.$((${CARDKEEP_VERSION##*.} + 1))
 msi_next=$copy/dist/cardkeep-$next-$arch.msi
-DIST_VERSION=$next DIST_OUT=$copy/dist "$CARDKEEP_ROOT/tools/dist.sh" $arch >/dev/null ||
+DIST_VERSION=$next DIST_OUT=$copy/dist "$CARDKEEP_ROOT/tools/dist.sh" --msi $arch >/dev/null ||
   { echo "FAIL: tools/dist.sh for version $next"; exit 1; }
 install "$msi_next" "the next version's package ($next) over this one" "$bin" "$installed"
 now=$(listed)
