@@ -20,12 +20,15 @@
 //
 // Shown and idle: the dialog is visible and its thread's queue holds
 // nothing, paint included. The dialog's modal loop sends WM_ENTERIDLE to
-// its owner each time it finds the queue empty; a hook on this thread (the
-// one the dialog runs on) sees it. Each input is posted at such a moment,
+// its owner each time it finds the queue empty; this program takes over
+// the owner's window procedure as the dialog is created (a CBT hook of this
+// thread, removed at once: under Wine every message sent on a thread with
+// a hook that sees messages costs a round trip to the server, which would
+// make every list entry look dear). Each input is posted at such a moment,
 // as a key a user presses, and timed until the next one: nothing races the
 // dialog, and nothing sleeps. A watchdog ends the program if a showing
-// takes too long, and a message box (an error the dialog reports) ends it
-// at once: figures of a dialog that does not do its job are worth nothing.
+// takes too long or a message box (an error the dialog reports) appears:
+// figures of a dialog that does not do its job are worth nothing.
 //
 // CSV (--csv): pockets,cards,op,list,median_us,p95_us,n, where list is how
 // many names the list concerned holds.
@@ -167,21 +170,46 @@ public:
                                       const char* what) {
         current_ = this;
         deadline_ = GetTickCount64() + kShowingPatienceMs;
+        cbtHook_ = SetWindowsHookExW(WH_CBT, &Showing::cbt, nullptr, GetCurrentThreadId());
+        if (!cbtHook_) die("hooking the dialog's thread", HRESULT_FROM_WIN32(GetLastError()));
         start_ = clock_.now();
         const HRESULT hr = (wallet->*member)();
         deadline_ = 0;
         current_ = nullptr;
+        if (cbtHook_) UnhookWindowsHookEx(cbtHook_);
+        cbtHook_ = nullptr;
         check(hr, what);
         if (!error_.empty()) die(std::string(what) + ": " + error_, E_FAIL);
         if (stage_ != Stage::closing) die(std::string(what) + " returned before its steps were taken", E_FAIL);
         return samples_;
     }
 
-    static LRESULT CALLBACK hook(int code, WPARAM wParam, LPARAM lParam) {
-        const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (code == HC_ACTION && message->message == WM_ENTERIDLE && message->wParam == MSGF_DIALOGBOX && current_)
-            current_->idle(reinterpret_cast<HWND>(message->lParam));
+    // The dialog being created: its owner's messages come here from now on.
+    static LRESULT CALLBACK cbt(int code, WPARAM wParam, LPARAM lParam) {
+        wchar_t name[16] = {};
+        HWND window = reinterpret_cast<HWND>(wParam);
+        if (code == HCBT_CREATEWND && GetClassNameW(window, name, 16) && wcscmp(name, L"#32770") == 0) {
+            HWND owner = reinterpret_cast<const CBT_CREATEWNDW*>(lParam)->lpcs->hwndParent;
+            if (owner && current_ && !current_->owner_) {
+                current_->owner_ = owner;
+                current_->ownerProc_ = reinterpret_cast<WNDPROC>(
+                    SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Showing::ownerProc)));
+            }
+            UnhookWindowsHookEx(cbtHook_);
+            cbtHook_ = nullptr;
+        }
         return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        Showing* self = current_;
+        if (!self || window != self->owner_) return DefWindowProcW(window, message, wParam, lParam);
+        const WNDPROC original = self->ownerProc_;
+        if (message == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX) self->idle(reinterpret_cast<HWND>(lParam));
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+            self->owner_ = nullptr;
+        }
+        return CallWindowProcW(original, window, message, wParam, lParam);
     }
 
     static std::atomic<ULONGLONG> deadline_;
@@ -190,13 +218,6 @@ private:
     enum class Stage { showing, ready, prepared, timing, closing };
 
     void idle(HWND dialog) {
-        // A message box of the process means an error was reported.
-        if (GetDlgItem(dialog, 0xFFFF)) {
-            fprintf(stderr, "%s: a message box appeared: %s: %s\n", kBenchName, quoted(comkit::windowText(dialog)).c_str(),
-                    quoted(comkit::windowText(GetDlgItem(dialog, 0xFFFF))).c_str());
-            fflush(stderr);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
         if (!IsWindowVisible(dialog) || HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) return;
         const long long now = clock_.now();
         switch (stage_) {
@@ -235,6 +256,9 @@ private:
     }
 
     static Showing* current_;
+    static HHOOK cbtHook_;
+    HWND owner_ = nullptr;
+    WNDPROC ownerProc_ = nullptr;
     const Clock& clock_;
     std::vector<Step> steps_;
     size_t next_ = 0;
@@ -244,16 +268,39 @@ private:
     std::string error_;
 };
 Showing* Showing::current_ = nullptr;
+HHOOK Showing::cbtHook_ = nullptr;
+
+// A message box of this process: an error the dialog reported.
+BOOL CALLBACK findBox(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[16] = {};
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && GetClassNameW(window, name, 16) &&
+        wcscmp(name, L"#32770") == 0 && GetDlgItem(window, 0xFFFF)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
 std::atomic<ULONGLONG> Showing::deadline_{0};
 
-// Ends the program when a showing is stuck, so that `make bench` never
-// waits for ever.
+// Ends the program when a showing is stuck or a message box appears, so
+// that `make bench` never waits for ever.
 class Watchdog {
 public:
     Watchdog()
         : thread_([this] {
               while (!stop_) {
                   Sleep(200);
+                  HWND box = nullptr;
+                  EnumWindows(findBox, reinterpret_cast<LPARAM>(&box));
+                  if (box) {
+                      fprintf(stderr, "%s: a message box appeared: %s: %s\n", kBenchName,
+                              quoted(comkit::windowText(box)).c_str(),
+                              quoted(comkit::windowText(GetDlgItem(box, 0xFFFF))).c_str());
+                      fflush(stderr);
+                      TerminateProcess(GetCurrentProcess(), 3);
+                  }
                   const ULONGLONG deadline = Showing::deadline_;
                   if (deadline && GetTickCount64() > deadline) {
                       fprintf(stderr, "%s: a showing took more than %llu s; giving up\n", kBenchName,
@@ -384,8 +431,6 @@ int wmain(int argc, wchar_t** argv) {
         check(wallet->putref_AppObject(host.Get()), "assigning AppObject");
 
         const Watchdog watchdog;
-        HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &Showing::hook, nullptr, GetCurrentThreadId());
-        if (!hook) die("hooking the dialog's thread", HRESULT_FROM_WIN32(GetLastError()));
         const Clock clock;
         std::map<std::string, Row> byOp;
         const auto add = [&](const std::string& op, long long list, double us) {
@@ -405,7 +450,6 @@ int wmain(int argc, wchar_t** argv) {
             const auto samples = Showing(clock, {}).run(wallet.Get(), &_clsWALLETA::EditWallet, "EditWallet");
             if (run > 0) add("editwallet_shown", 0, samples.at("shown"));
         }
-        UnhookWindowsHookEx(hook);
         for (const char* op : {"editpocket_shown", "editwallet_shown", "choose_pocket", "type_card", "type_card_miss",
                                "type_pocket"})
             rows.push_back(byOp.at(op));
