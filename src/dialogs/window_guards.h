@@ -39,6 +39,26 @@ private:
     UINT_PTR id_;
 };
 
+// A window that draws nothing while the guard lives (WM_SETREDRAW), and is
+// drawn afresh after. A list box filled entry by entry otherwise redoes its
+// scroll bar and its drawing for every entry.
+class RedrawSuspended {
+public:
+    explicit RedrawSuspended(HWND window) : window_(window) {
+        if (window_) SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~RedrawSuspended() {
+        if (!window_) return;
+        SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(window_, nullptr, TRUE);
+    }
+    RedrawSuspended(const RedrawSuspended&) = delete;
+    RedrawSuspended& operator=(const RedrawSuspended&) = delete;
+
+private:
+    HWND window_;
+};
+
 // The screen's device context, for its resolution.
 inline void releaseScreenDc(HDC dc) { ReleaseDC(nullptr, dc); }
 using ScreenDc = comkit::Owned<HDC, comkit::PointerHandle<HDC, releaseScreenDc>>;
