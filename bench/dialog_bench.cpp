@@ -121,7 +121,12 @@ std::wstring walletText(long long pockets, long long cards) {
 
 std::wstring controlText(HWND dialog, int id) { return comkit::windowText(GetDlgItem(dialog, id)); }
 LRESULT entryCount(HWND dialog, int id) { return SendMessageW(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0); }
-std::string quoted(const std::wstring& text) { return "\"" + narrow(text) + "\""; }
+std::string quoted(const std::wstring& text) {
+    std::string out(1, '"');
+    out += narrow(text);
+    out += '"';
+    return out;
+}
 
 // The virtual key that types a digit or a lower-case letter.
 WORD keyFor(wchar_t c) { return static_cast<WORD>(c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c); }
@@ -269,6 +274,7 @@ private:
 };
 Showing* Showing::current_ = nullptr;
 HHOOK Showing::cbtHook_ = nullptr;
+std::atomic<ULONGLONG> Showing::deadline_{0};
 
 // A message box of this process: an error the dialog reported.
 BOOL CALLBACK findBox(HWND window, LPARAM found) {
@@ -282,7 +288,6 @@ BOOL CALLBACK findBox(HWND window, LPARAM found) {
     }
     return TRUE;
 }
-std::atomic<ULONGLONG> Showing::deadline_{0};
 
 // Ends the program when a showing is stuck or a message box appears, so
 // that `make bench` never waits for ever.
