@@ -14,6 +14,8 @@
 # (wallet_vbs.csv). The tables at the end set each wallet operation beside
 # the same work done by the platform's profile functions (profile_<op> rows)
 # and take one durable write apart phase by phase (write_<phase> rows).
+# dialog_bench runs last, once per wallet shape on a display of its own
+# (tools/bench-dialogs.sh), and its table closes the output.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$CARDKEEP_ROOT/tools/wine-prefix.sh"
