@@ -15,7 +15,7 @@
 # the same work done by the platform's profile functions (profile_<op> rows)
 # and take one durable write apart phase by phase (write_<phase> rows).
 # dialog_bench runs last, once per wallet shape on a display of its own
-# (tools/bench-dialogs.sh), and its table closes the output.
+# (tools/bench-dialogs.sh), and its table follows the wallet's.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$CARDKEEP_ROOT/tools/wine-prefix.sh"
