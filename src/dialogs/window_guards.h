@@ -1,6 +1,6 @@
 // Owners for the window-side resources of the dialogs: a GDI font, a
-// window subclass, a screen device context, a hidden owner window, the
-// calling thread's windows disabled and its focus. Each is released by
+// window subclass, a window's drawing suspended, a screen device context, a
+// hidden owner window, the calling thread's windows disabled and its focus. Each is released by
 // exactly one destructor, on every path out; the plain handles are the
 // kit's owner.
 #pragma once
