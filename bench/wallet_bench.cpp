@@ -18,6 +18,7 @@
 // (kit/phase_clock.h), on a copy of the wallet file.
 #include "bench_checks.h"
 #include "bench_figures.h"
+#include "bench_host.h"
 #include "cardkeep_h.h"
 #include "com_types.h"
 #include "ini_file.h"
@@ -75,61 +76,6 @@ HRESULT cryptoCall(LateBound& crypto, const wchar_t* member, const std::wstring&
     return crypto.call(member, {comkit::BstrRef(text).argument(), comkit::BstrRef(key).argument(), comkit::byRef(flag)},
                        result);
 }
-
-// The host application object: the four members the wallet asks for. Each
-// minor version has a wallet of its own.
-class Host final : public IDispatch {
-public:
-    explicit Host(LONG minor = kMinor) : minor_(minor) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return left;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        static const wchar_t* const members[] = {L"ProductName", L"Title", L"Major", L"Minor"};
-        HRESULT hr = S_OK;
-        for (UINT i = 0; i < count; ++i) {
-            ids[i] = DISPID_UNKNOWN;
-            for (int m = 0; m < 4; ++m)
-                if (_wcsicmp(names[i], members[m]) == 0) ids[i] = m + 1;
-            if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
-        }
-        return hr;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (!result) return E_POINTER;
-        VariantInit(result);
-        switch (id) {
-        case 1: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kProduct); return S_OK;
-        case 2: result->vt = VT_BSTR; result->bstrVal = SysAllocString(kTitle); return S_OK;
-        case 3: result->vt = VT_I4; result->lVal = kMajor; return S_OK;
-        case 4: result->vt = VT_I4; result->lVal = minor_; return S_OK;
-        default: return DISP_E_MEMBERNOTFOUND;
-        }
-    }
-
-private:
-    ~Host() = default;
-    LONG refs_ = 1;
-    LONG minor_;
-};
 
 class Sealer {
 public:
@@ -247,8 +193,8 @@ public:
         if (!writeUtf16File(profilePath_, built.text)) die("writing the profile file", HRESULT_FROM_WIN32(GetLastError()));
         SetEnvironmentVariableW(L"QZENVSLOCALPRO", root.c_str());
 
-        ComPtr<Host> host;
-        host.Attach(new Host());
+        ComPtr<BenchHost> host;
+        host.Attach(new BenchHost(kProduct, kTitle, kMajor, kMinor));
         // Before anything else has read the file, so that no memory freed
         // by an earlier reading is used again and hides what it costs.
         const double before = privateBytes();
@@ -580,15 +526,15 @@ private:
     void severalWallets(const std::wstring& text, std::vector<Figure>& figures) {
         constexpr LONG kWallets = 8;
         const std::wstring root = folder_ + L"\\root";
-        std::vector<ComPtr<Host>> hosts;
+        std::vector<ComPtr<BenchHost>> hosts;
         for (LONG m = 1; m <= kWallets; ++m) {
             makeFolders(root, m);
             if (!writeUtf16File(walletPathUnder(root, m), text)) die("writing a wallet file", HRESULT_FROM_WIN32(GetLastError()));
-            hosts.emplace_back().Attach(new Host(m));
+            hosts.emplace_back().Attach(new BenchHost(kProduct, kTitle, kMajor, m));
         }
         const double before = privateBytes();
         std::vector<ComPtr<_clsWALLETA>> wallets;
-        for (const ComPtr<Host>& host : hosts) wallets.push_back(openWallet(host.Get()));
+        for (const ComPtr<BenchHost>& host : hosts) wallets.push_back(openWallet(host.Get()));
         std::vector<Bstr> pockets, cards;
         for (int i = 0; i < kGetWarmup + kGets; ++i) {
             const long long k = anyCard_(random_);

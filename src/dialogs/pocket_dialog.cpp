@@ -40,6 +40,25 @@ HRESULT addEntry(HWND combo, const std::wstring& name) {
     return S_OK;
 }
 
+// Appends the names to a combo box's list, in order. The list learns first
+// how many names and characters are coming, and draws nothing until they are
+// all in: entry by entry it would grow its storage and redo its scroll bar
+// for each one, which at a thousand cards was most of what choosing a pocket
+// cost. A name that cannot be added ends the filling with those before it
+// listed.
+HRESULT fillList(HWND combo, const std::vector<std::wstring>& names) {
+    size_t characters = 0;
+    for (const std::wstring& name : names) characters += name.size() + 1;
+    // Only room asked for ahead: a list that cannot give it still grows as
+    // each name comes.
+    SendMessageW(combo, CB_INITSTORAGE, names.size(), characters * sizeof(wchar_t));
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    const RedrawSuspended quiet(GetComboBoxInfo(combo, &info) ? info.hwndList : nullptr);
+    for (const std::wstring& name : names) CK_RETURN_IF_FAILED(addEntry(combo, name));
+    return S_OK;
+}
+
 }  // namespace
 
 frmEditPocket::frmEditPocket() : ModalDialog(kLayout) {}
@@ -55,9 +74,8 @@ HRESULT frmEditPocket::LoadPockets() {
     CK_RETURN_IF_FAILED(requireIniFile(ini));
     std::vector<std::wstring> sections;
     CK_RETURN_IF_FAILED(enumerateNames(*ini, L"EnumerateAllSections", sections));
-    for (const std::wstring& name : sections)
-        if (store::isPocket(name)) CK_RETURN_IF_FAILED(addEntry(list, name));
-    return S_OK;
+    std::erase_if(sections, [](const std::wstring& name) { return !store::isPocket(name); });
+    return fillList(list, sections);
 }
 
 HRESULT frmEditPocket::LoadPocketCards(const std::wstring& sPocketName) {
@@ -68,8 +86,7 @@ HRESULT frmEditPocket::LoadPocketCards(const std::wstring& sPocketName) {
     CK_RETURN_IF_FAILED(ini->assignText(L"Section", sPocketName));
     std::vector<std::wstring> keys;
     CK_RETURN_IF_FAILED(enumerateNames(*ini, L"EnumerateCurrentSection", keys));
-    for (const std::wstring& name : keys) CK_RETURN_IF_FAILED(addEntry(list, name));
-    return S_OK;
+    return fillList(list, keys);
 }
 
 HRESULT frmEditPocket::LoadPocketCardiNFO(const std::wstring& sPocketName, const std::wstring& sCardName) {

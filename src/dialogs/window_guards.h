@@ -1,6 +1,6 @@
 // Owners for the window-side resources of the dialogs: a GDI font, a
-// window subclass, a screen device context, a hidden owner window, the
-// calling thread's windows disabled and its focus. Each is released by
+// window subclass, a window's drawing suspended, a screen device context, a
+// hidden owner window, the calling thread's windows disabled and its focus. Each is released by
 // exactly one destructor, on every path out; the plain handles are the
 // kit's owner.
 #pragma once
@@ -37,6 +37,26 @@ private:
     HWND window_;
     SUBCLASSPROC proc_;
     UINT_PTR id_;
+};
+
+// A window that draws nothing while the guard lives (WM_SETREDRAW), and is
+// drawn afresh after. A list box filled entry by entry otherwise redoes its
+// scroll bar and its drawing for every entry.
+class RedrawSuspended {
+public:
+    explicit RedrawSuspended(HWND window) : window_(window) {
+        if (window_) SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~RedrawSuspended() {
+        if (!window_) return;
+        SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(window_, nullptr, TRUE);
+    }
+    RedrawSuspended(const RedrawSuspended&) = delete;
+    RedrawSuspended& operator=(const RedrawSuspended&) = delete;
+
+private:
+    HWND window_;
 };
 
 // The screen's device context, for its resolution.
