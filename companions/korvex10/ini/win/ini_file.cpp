@@ -569,7 +569,9 @@ HRESULT IniFile::serialise() {
 // of that memory cost more than the copying and the writing together.
 BOOL IniFile::writeDocument(HANDLE file) {
     if (encoding_ != Encoding::Utf16Le) return writeAll(file, bytes_);
-    bytes_.reserve(std::min<size_t>(kChunkBytes, 2 + 2 * doc_.size()));
+    // The old file's size tells what the new one needs, without walking
+    // the document a second time (serialise() measured it already).
+    bytes_.reserve(static_cast<size_t>(std::min<ULONGLONG>(kChunkBytes, loaded_.size + 2)));
     bytes_.assign("\xFF\xFE");
     BOOL ok = TRUE;
     const auto writeBuffer = [&] {
